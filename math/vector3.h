@@ -1,0 +1,24 @@
+#pragma once
+
+// Points, directions and RGB colours alike (red, green, blue in x, y, z).
+// Every operation rounds its result to single precision, so a named value
+// built from these helpers is the float the tracer's arithmetic defines.
+struct vector3 {
+    float x = 0.0f;
+    float y = 0.0f;
+    float z = 0.0f;
+};
+
+inline vector3 operator+(const vector3& a, const vector3& b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
+inline vector3 operator-(const vector3& a, const vector3& b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
+inline vector3 operator-(const vector3& a) { return {-a.x, -a.y, -a.z}; }
+inline vector3 operator*(const vector3& a, float s) { return {a.x * s, a.y * s, a.z * s}; }
+inline vector3 operator*(float s, const vector3& a) { return {s * a.x, s * a.y, s * a.z}; }
+inline bool operator==(const vector3& a, const vector3& b) { return a.x == b.x && a.y == b.y && a.z == b.z; }
+
+inline float dot(const vector3& a, const vector3& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+
+// One square root and one reciprocal, each rounded to float, then three
+// multiplications. The zero vector has no direction; it maps to itself
+// rather than to NaNs.
+vector3 normalize(const vector3& n);
