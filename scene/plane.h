@@ -1,0 +1,15 @@
+#pragma once
+
+#include "scene/object.h"
+
+// The one-sided plane dot(normal, P) = offset; only rays travelling against
+// `normal` hit it. `normal` need not be of unit length.
+class plane : public object {
+public:
+    vector3 normal;
+    float offset = 0.0f;
+
+    int get_type() const override { return 1; }
+    int intersect(const ray& r, float& distance) override;
+    vector3 get_normal(const vector3& point) const override;
+};
