@@ -1,0 +1,22 @@
+# The app tests see SDL through seams: every lock, unlock and flip that the
+# library makes goes through counting wrappers (tests/app/sdl_seams.cpp).
+if(TARGET app_tests)
+  target_sources(app_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR}/sdl_seams.cpp)
+  target_link_options(app_tests PRIVATE
+    -Wl,--wrap=SDL_LockSurface -Wl,--wrap=SDL_UnlockSurface -Wl,--wrap=SDL_Flip)
+endif()
+
+# End-to-end checks of the real program, each in a scratch directory with a
+# one-triangle stand-in for bunny.obj.
+set(rt_e2e_snapshot "")
+if(TARGET raytracer-snapshot)
+  set(rt_e2e_snapshot $<TARGET_FILE:raytracer-snapshot>)
+endif()
+add_test(NAME e2e_dummy_driver
+  COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/e2e_dummy.sh $<TARGET_FILE:raytracer>)
+add_test(NAME e2e_no_display
+  COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/e2e_no_display.sh $<TARGET_FILE:raytracer>)
+add_test(NAME e2e_xvfb_window
+  COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/e2e_xvfb.sh $<TARGET_FILE:raytracer> ${rt_e2e_snapshot})
+set_tests_properties(e2e_dummy_driver e2e_no_display e2e_xvfb_window
+  PROPERTIES LABELS e2e TIMEOUT 60)
