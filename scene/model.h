@@ -1,0 +1,50 @@
+#pragma once
+
+#include "mesh/mesh.h"
+#include "scene/object.h"
+#include "scene/sphere.h"
+#include "scene/triangle.h"
+
+// A whole triangle mesh as one scene object: a bounding sphere around the
+// mesh, then its triangles. Hits are shaded with the model's own material;
+// the triangles' material never reaches the picture.
+class model : public object {
+public:
+    sphere* bounds = nullptr;          // centre at the centroid, radius covering every vertex
+    triangle** triangles = nullptr;    // one per face, in face order
+    mesh* geometry = nullptr;          // kept for the life of the model
+    int triangle_count = 0;
+    triangle* last_hit = nullptr;      // the triangle of the latest reported hit
+
+    // Loads "bunny.obj" from the working directory.
+    model();
+    // Loads the OBJ file at `path`. A file that cannot be opened or is
+    // rejected ends the process: one line on standard error, exit status 1.
+    explicit model(const char* path);
+    // Builds on a mesh that is already loaded, taking it over.
+    explicit model(mesh* loaded);
+    ~model() override;
+
+    int get_type() const override { return 0; }
+
+    // The bounding-sphere gate, then the triangles; records the triangle hit.
+    int intersect(const ray& r, float& distance) override;
+
+    // The normal of the triangle recorded by the latest reported hit.
+    vector3 get_normal(const vector3& point) const override;
+
+    // False only when no triangle can be hit nearer than `distance`: the ray
+    // starts outside the bounding sphere and misses it, or enters it no
+    // nearer than `distance`. A ray that starts inside always goes on.
+    bool may_hit(const ray& r, float distance) const;
+
+    // The reference scan: every triangle in index order against the caller's
+    // `distance`, each accepted hit lowering it. Returns the code of the last
+    // triangle that accepted (the nearest; the lowest index among equals) and
+    // sets `hit` to it; leaves `distance` and `hit` alone when none did.
+    int intersect_linear(const ray& r, float& distance, triangle*& hit);
+};
+
+// The mean of the mesh's vertices, summed in single precision in index
+// order; (0, 0, 0) for a mesh without vertices.
+vector3 mesh_centroid(const mesh& m);
