@@ -1,0 +1,112 @@
+#include "world/build_scene.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+#include "scene/model.h"
+#include "scene/plane.h"
+#include "scene/scene.h"
+
+namespace {
+
+// Builds the scene into a fresh current_scene and returns what it printed.
+std::string build(const char* mesh_path) {
+    current_scene = new scene;
+    testing::internal::CaptureStdout();
+    if (mesh_path)
+        build_scene(mesh_path);
+    else
+        build_scene();
+    std::fflush(stdout);
+    return testing::internal::GetCapturedStdout();
+}
+
+void tear_down() {
+    destroy_scene(current_scene);
+    delete current_scene;
+    current_scene = nullptr;
+}
+
+std::string lines(const std::string& loader) {
+    return "initialising scene...\n\tloading model\n" + loader +
+           "\tfinished loading model\nfinished initialising scene\n\n";
+}
+
+void expect_vector(const vector3& v, float x, float y, float z) {
+    EXPECT_FLOAT_EQ(v.x, x);
+    EXPECT_FLOAT_EQ(v.y, y);
+    EXPECT_FLOAT_EQ(v.z, z);
+}
+
+// Runs `f` in `dir`, then returns to where it was.
+template <typename body>
+void in_directory(const std::string& dir, body&& f) {
+    char here[4096];
+    ASSERT_NE(getcwd(here, sizeof here), nullptr);
+    ASSERT_EQ(chdir(dir.c_str()), 0);
+    f();
+    ASSERT_EQ(chdir(here), 0);
+}
+
+}  // namespace
+
+TEST(build_scene, fills_the_fixed_light_objects_and_materials) {
+    const std::string path = testing::TempDir() + "small.obj";
+    std::FILE* f = std::fopen(path.c_str(), "w");
+    std::fputs("v 0 0.04 0\nv 0.01 0.04 0\nv 0 0.05 0\nf 1 2 3\n", f);
+    std::fclose(f);
+    EXPECT_EQ(build(path.c_str()),
+              lines("\t\tfound 3 verts \n\t\tfound 1 faces \n\t\tscaling object: \n\n\n"
+                    "\t\tmax y = 250.000000 \n\t\tmin y = 200.000000 \n"
+                    "\t\t\tallocated mem\n\t\t\tcalculating normals, v_normals\n"));
+    const scene& s = *current_scene;
+    ASSERT_EQ(s.light_count, 1);
+    expect_vector(s.lights[0]->color, 0.94f, 0.94f, 0.737f);
+    expect_vector(s.lights[0]->position, -2000.0f, 1500.0f, -3000.0f);
+
+    ASSERT_EQ(s.object_count, 2);
+    const model* m = dynamic_cast<const model*>(s.objects[0]);
+    const plane* p = dynamic_cast<const plane*>(s.objects[1]);
+    ASSERT_NE(m, nullptr);
+    ASSERT_NE(p, nullptr);
+    // The model carries its own material, not its triangles'.
+    expect_vector(m->color, 0.0f, 1.0f, 1.0f);
+    expect_vector(m->specular, 0.7f, 0.7f, 0.7f);
+    EXPECT_EQ(m->reflection, 0.0f);
+    EXPECT_EQ(m->specular_power, 70.0f);
+    EXPECT_EQ(m->refraction_index, 0.0f);
+    EXPECT_EQ(m->triangle_count, 1);
+
+    expect_vector(p->normal, 0.0f, 1.0f, 0.0f);
+    EXPECT_EQ(p->offset, 170.0f);
+    expect_vector(p->color, 0.05f, 0.02f, 0.65f);
+    expect_vector(p->specular, 0.0f, 0.0f, 0.0f);
+    EXPECT_FLOAT_EQ(p->reflection, 0.6f);
+    EXPECT_EQ(p->specular_power, 500.0f);
+    EXPECT_EQ(p->refraction_index, 0.0f);
+    tear_down();
+}
+
+TEST(build_scene, default_bunny_prints_the_thirteen_lines) {
+    in_directory(std::string(RT_SOURCE_DIR) + "/assets", [] {
+        EXPECT_EQ(build(nullptr),
+                  lines("\t\tfound 34835 verts \n\t\tfound 69666 faces \n\t\tscaling object: \n\n\n"
+                        "\t\tmax y = 936.679993 \n\t\tmin y = 164.860001 \n"
+                        "\t\t\tallocated mem\n\t\t\tcalculating normals, v_normals\n"));
+        tear_down();
+    });
+}
+
+TEST(build_scene_death, missing_bunny_stops_before_rendering) {
+    const std::string empty = testing::TempDir() + "no_bunny_here";
+    mkdir(empty.c_str(), 0700);
+    in_directory(empty, [] {
+        current_scene = new scene;
+        EXPECT_EXIT(build_scene(), testing::ExitedWithCode(1), "^cannot open bunny.obj: No such file or directory\n$");
+        tear_down();
+    });
+}
