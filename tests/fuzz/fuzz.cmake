@@ -1,0 +1,11 @@
+# The OBJ loader under libFuzzer with AddressSanitizer and UBSan. Built from
+# the loader's own sources, because raytracer_core is compiled without the
+# fuzzer's instrumentation. Configure with CMAKE_CXX_COMPILER=clang++.
+if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+  message(FATAL_ERROR "RT_FUZZ needs clang (configure with -DCMAKE_CXX_COMPILER=clang++)")
+endif()
+set(RT_FUZZ_FLAGS -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+add_executable(fuzz_load_obj tests/fuzz/fuzz_load_obj.cpp mesh/load_obj.cpp)
+target_include_directories(fuzz_load_obj PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+target_compile_options(fuzz_load_obj PRIVATE ${RT_FUZZ_FLAGS})
+target_link_options(fuzz_load_obj PRIVATE ${RT_FUZZ_FLAGS})
