@@ -123,30 +123,22 @@ placement place(const triangle& t, float lo_out[3], float hi_out[3]) {
 // The binary tree the heuristic builds; collapsed into four-wide nodes after.
 struct binary_node {
     vbox bounds;
-    int left = -1;  // -1 for a leaf
-    int right = -1;
-    int first = 0;  // leaf: range in the permuted order
-    int count = 0;
+    std::int32_t a;  // inner: the two children; leaf: a = -1 - first, b = count
+    std::int32_t b;
+
+    bool leaf() const { return a < 0; }
 };
 
-// Binned surface area heuristic over the triangles' boxes, which it keeps
-// in one array that every split partitions in place (each side keeping its
-// order), so a subtree's triangles are always one contiguous run.
-struct build_arrays {
-    std::vector<vbox> boxes;
-    std::vector<std::uint32_t> ids;
-    std::vector<vbox> box_scratch;  // partition space, same offsets as boxes
-    std::vector<std::uint32_t> id_scratch;
-};
-
+// Binned surface area heuristic over the triangles' boxes, kept in one array
+// that every split partitions in place, so that a subtree's triangles are
+// always one contiguous run (and the leaves need no list of their own).
 struct builder {
-    build_arrays& data;
     std::vector<vbox>& boxes;
     std::vector<std::uint32_t>& ids;
     std::vector<binary_node> nodes;
     int threads;  // this builder may keep this many threads busy, itself included
 
-    builder(build_arrays& d, int t) : data(d), boxes(d.boxes), ids(d.ids), threads(t) {}
+    builder(std::vector<vbox>& b, std::vector<std::uint32_t>& i, int t) : boxes(b), ids(i), threads(t) {}
 
     struct part {
         vbox bounds, centres;  // centres are doubled: lo + hi
@@ -163,66 +155,60 @@ struct builder {
         return p;
     }
 
-    int make_leaf(const vbox& bounds, int begin, int end) {
-        binary_node n;
-        n.bounds = bounds;
-        n.first = begin;
-        n.count = end - begin;
-        nodes.push_back(n);
+    int add(const vbox& bounds, std::int32_t a, std::int32_t b) {
+        nodes.push_back({bounds, a, b});
         return static_cast<int>(nodes.size()) - 1;
     }
 
     int build(int begin, int end, int depth, const part& whole) {
         const int count = end - begin;
-        if (count <= 1) return make_leaf(whole.bounds, begin, end);
+        if (count <= 1) return add(whole.bounds, -1 - begin, count);
 
         part left, right;
         int mid = -1;
         if (depth < sah_depth_limit) {
             mid = sah_split(whole, begin, end, left, right);
-            if (mid == leaf_is_cheaper) return make_leaf(whole.bounds, begin, end);
+            if (mid == leaf_is_cheaper) return add(whole.bounds, -1 - begin, count);
         }
         if (mid < 0) {
-            if (count <= max_leaf_size) return make_leaf(whole.bounds, begin, end);
+            if (count <= max_leaf_size) return add(whole.bounds, -1 - begin, count);
             mid = begin + count / 2;  // no usable split: halve in the current order
             left = measure(begin, mid);
             right = measure(mid, end);
         }
 
-        const int index = static_cast<int>(nodes.size());
-        nodes.emplace_back();
-        nodes[index].bounds = whole.bounds;
+        const int index = add(whole.bounds, 0, 0);
         int l = -1, r = -1;
         if (threads > 1 && count >= parallel_threshold) {
             // The two sides own disjoint runs of the arrays. A helper builds
             // the left one into its own nodes, spliced in after ours; the
-            // collapse walks the links, so the tree does not depend on this.
-            builder helper(data, threads / 2);
+            // collapse follows the links, so the tree does not depend on this.
+            builder helper(boxes, ids, threads / 2);
+            helper.nodes.reserve(static_cast<std::size_t>(mid - begin));
             threads -= helper.threads;
-            int helper_root = -1;
             try {
-                std::thread worker([&] { helper_root = helper.build(begin, mid, depth + 1, left); });
+                std::thread worker([&] { l = helper.build(begin, mid, depth + 1, left); });
                 r = build(mid, end, depth + 1, right);
                 worker.join();
             } catch (const std::system_error&) {  // no thread to be had: do it here
                 if (r < 0) r = build(mid, end, depth + 1, right);
-                helper_root = helper.build(begin, mid, depth + 1, left);
+                l = helper.build(begin, mid, depth + 1, left);
             }
             const int offset = static_cast<int>(nodes.size());
             for (binary_node n : helper.nodes) {
-                if (n.left >= 0) {
-                    n.left += offset;
-                    n.right += offset;
+                if (!n.leaf()) {
+                    n.a += offset;
+                    n.b += offset;
                 }
                 nodes.push_back(n);
             }
-            l = helper_root + offset;
+            l += offset;
         } else {
             l = build(begin, mid, depth + 1, left);
             r = build(mid, end, depth + 1, right);
         }
-        nodes[index].left = l;
-        nodes[index].right = r;
+        nodes[index].a = l;
+        nodes[index].b = r;
         return index;
     }
 
@@ -301,28 +287,26 @@ struct builder {
         const float split_cost = traversal_cost + triangle_cost * (area > 0.0f ? best_cost / area : count);
         if (count <= max_leaf_size && triangle_cost * count <= split_cost) return leaf_is_cheaper;
 
-        int l = begin, r = 0;
-        for (int k = begin; k < end; ++k) {
-            const vbox b = boxes[k];
-            const std::uint32_t id = ids[k];
-            const __m128 c = centre(b);
+        // In place, from both ends; every box is classified exactly once.
+        auto goes_left = [&](int k) {
             int side[4];
-            bins_of(c, lo_v, scale_v, last, side);
-            if (side[best_axis] <= best_bin) {
-                boxes[l] = b;
-                ids[l++] = id;
-                left.bounds.grow(b);
-                left.centres.grow(c);
-            } else {
-                data.box_scratch[begin + r] = b;
-                data.id_scratch[begin + r] = id;
-                ++r;
-                right.bounds.grow(b);
-                right.centres.grow(c);
-            }
+            bins_of(centre(boxes[k]), lo_v, scale_v, last, side);
+            return side[best_axis] <= best_bin;
+        };
+        auto take = [&](part& p, int k) {
+            p.bounds.grow(boxes[k]);
+            p.centres.grow(centre(boxes[k]));
+        };
+        int l = begin, r = end - 1;
+        for (;;) {
+            while (l <= r && goes_left(l)) take(left, l++);
+            while (l <= r && !goes_left(r)) take(right, r--);
+            if (l >= r) break;
+            std::swap(boxes[l], boxes[r]);
+            std::swap(ids[l], ids[r]);
+            take(left, l++);
+            take(right, r--);
         }
-        std::copy(data.box_scratch.begin() + begin, data.box_scratch.begin() + begin + r, boxes.begin() + l);
-        std::copy(data.id_scratch.begin() + begin, data.id_scratch.begin() + begin + r, ids.begin() + l);
         return l;
     }
 };
@@ -333,8 +317,8 @@ struct collapser {
     const std::vector<binary_node>& in;
     std::vector<bvh_node>& out;
 
-    std::int32_t leaf_code(const binary_node& n) const {
-        return leaf_flag | (n.first << 4) | (n.count - 1);
+    static std::int32_t leaf_code(const binary_node& n) {
+        return leaf_flag | ((-1 - n.a) << 4) | (n.b - 1);
     }
 
     int emit(const int* kids_in, int kid_count_in) {
@@ -346,7 +330,7 @@ struct collapser {
             float widest_area = -1.0f;
             for (int i = 0; i < kid_count; ++i) {
                 const binary_node& n = in[kids[i]];
-                if (n.left < 0) continue;
+                if (n.leaf()) continue;
                 const float area = half_area(n.bounds);
                 if (area > widest_area) {
                     widest_area = area;
@@ -355,8 +339,8 @@ struct collapser {
             }
             if (widest < 0) break;
             const binary_node& n = in[kids[widest]];
-            kids[widest] = n.left;
-            kids[kid_count++] = n.right;
+            kids[widest] = n.a;
+            kids[kid_count++] = n.b;
         }
 
         const int index = static_cast<int>(out.size());
@@ -364,10 +348,10 @@ struct collapser {
         std::int32_t codes[4];
         for (int i = 0; i < kid_count; ++i) {
             const binary_node& n = in[kids[i]];
-            if (n.left < 0) {
+            if (n.leaf()) {
                 codes[i] = leaf_code(n);
             } else {
-                const int pair[2] = {n.left, n.right};
+                const int pair[2] = {n.a, n.b};
                 codes[i] = emit(pair, 2);
             }
         }
@@ -393,16 +377,16 @@ struct collapser {
 
 void build_bvh(bvh& tree, triangle* const* triangles, int count, int threads) {
     tree = bvh();
-    build_arrays data;
     if (threads <= 0) threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    builder b(data, threads);
-    b.boxes.reserve(static_cast<std::size_t>(std::max(count, 0)));
-    b.ids.reserve(static_cast<std::size_t>(std::max(count, 0)));
+    std::vector<vbox> boxes;
+    std::vector<std::uint32_t> ids;
+    boxes.reserve(static_cast<std::size_t>(std::max(count, 0)));
+    ids.reserve(static_cast<std::size_t>(std::max(count, 0)));
     for (int i = 0; i < count; ++i) {
         alignas(16) float lo[4] = {0.0f, 0.0f, 0.0f, 0.0f}, hi[4] = {0.0f, 0.0f, 0.0f, 0.0f};
         placement where = place(*triangles[i], lo, hi);
         // The leaf code has room for 2^27 leaf entries.
-        if (where == placement::boxed && b.boxes.size() >= (std::size_t{1} << 27)) where = placement::loose;
+        if (where == placement::boxed && boxes.size() >= (std::size_t{1} << 27)) where = placement::loose;
         if (where == placement::loose) {
             tree.loose_triangles.push_back(triangles[i]);
             tree.loose_index.push_back(i);
@@ -410,32 +394,31 @@ void build_bvh(bvh& tree, triangle* const* triangles, int count, int threads) {
             vbox v;
             v.lo = _mm_load_ps(lo);
             v.hi = _mm_load_ps(hi);
-            b.boxes.push_back(v);
-            b.ids.push_back(static_cast<std::uint32_t>(i));
+            boxes.push_back(v);
+            ids.push_back(static_cast<std::uint32_t>(i));
             for (int a = 0; a < 3; ++a) tree.extent = std::max({tree.extent, std::fabs(lo[a]), std::fabs(hi[a])});
         }
     }
-    if (b.boxes.empty()) return;
+    if (boxes.empty()) return;
 
-    const int n = static_cast<int>(b.boxes.size());
-    data.box_scratch.resize(b.boxes.size());
-    data.id_scratch.resize(b.ids.size());
-    b.nodes.reserve(b.boxes.size());
+    const int n = static_cast<int>(boxes.size());
+    builder b(boxes, ids, threads);
+    b.nodes.reserve(boxes.size());
     const int root = b.build(0, n, 0, b.measure(0, n));
 
-    tree.leaf_triangles.resize(b.ids.size());
-    tree.leaf_index.resize(b.ids.size());
-    for (std::size_t k = 0; k < b.ids.size(); ++k) {
-        tree.leaf_triangles[k] = triangles[b.ids[k]];
-        tree.leaf_index[k] = static_cast<std::int32_t>(b.ids[k]);
+    tree.leaf_triangles.resize(ids.size());
+    tree.leaf_index.resize(ids.size());
+    for (std::size_t k = 0; k < ids.size(); ++k) {
+        tree.leaf_triangles[k] = triangles[ids[k]];
+        tree.leaf_index[k] = static_cast<std::int32_t>(ids[k]);
     }
 
-    tree.nodes.reserve(b.nodes.size() / 2 + 1);
+    tree.nodes.reserve(b.nodes.size() / 3 + 1);
     collapser c{b.nodes, tree.nodes};
-    if (b.nodes[root].left < 0) {
+    if (b.nodes[root].leaf()) {
         c.emit(&root, 1);  // a lone leaf still sits under a root node
     } else {
-        const int pair[2] = {b.nodes[root].left, b.nodes[root].right};
+        const int pair[2] = {b.nodes[root].a, b.nodes[root].b};
         c.emit(pair, 2);
     }
 }

@@ -59,7 +59,6 @@ model::model(const char* path) : model(load_or_exit(path)) {}
 model::model(mesh* loaded) {
     geometry = loaded;
     triangle_count = loaded->face_count > 0 ? loaded->face_count : 0;
-    last_hit = nullptr;
 
     // The sphere is centred on the centroid and reaches the farthest vertex
     // (measured in double), a little more: a fixed radius would cut off the
@@ -87,6 +86,7 @@ model::model(mesh* loaded) {
         t->refraction_index = 1.52f;
         triangles[i] = t;
     }
+    build_bvh(hierarchy, triangles, triangle_count);
 }
 
 model::~model() {
@@ -130,12 +130,13 @@ int model::intersect_linear(const ray& r, float& distance, triangle*& hit) {
 
 int model::intersect(const ray& r, float& distance) {
     if (!may_hit(r, distance)) return hit_none;
-    triangle* hit = nullptr;
-    const int code = intersect_linear(r, distance, hit);
-    if (code != hit_none) last_hit = hit;
+    int index = -1;
+    const int code = intersect_bvh(hierarchy, r, distance, index);
+    if (code != hit_none) last_hit[current_worker].hit = triangles[index];
     return code;
 }
 
 vector3 model::get_normal(const vector3& point) const {
-    return last_hit ? last_hit->get_normal(point) : vector3{};
+    const triangle* hit = recorded_hit();
+    return hit ? hit->get_normal(point) : vector3{};
 }

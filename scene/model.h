@@ -1,9 +1,17 @@
 #pragma once
 
 #include "mesh/mesh.h"
+#include "scene/bvh.h"
 #include "scene/object.h"
 #include "scene/sphere.h"
 #include "scene/triangle.h"
+#include "scene/worker.h"
+
+// One worker's memory of a model's latest hit, alone on its cache line so
+// that workers recording hits at the same time do not slow each other down.
+struct alignas(64) hit_slot {
+    triangle* hit = nullptr;
+};
 
 // A whole triangle mesh as one scene object: a bounding sphere around the
 // mesh, then its triangles. Hits are shaded with the model's own material;
@@ -14,7 +22,10 @@ public:
     triangle** triangles = nullptr;    // one per face, in face order
     mesh* geometry = nullptr;          // kept for the life of the model
     int triangle_count = 0;
-    triangle* last_hit = nullptr;      // the triangle of the latest reported hit
+    // The triangle of the latest reported hit, one per worker (worker.h).
+    hit_slot last_hit[max_workers];
+    // Over `triangles`: answers exactly as the linear scan does, only faster.
+    bvh hierarchy;
 
     // Loads "bunny.obj" from the working directory.
     model();
@@ -27,11 +38,16 @@ public:
 
     int get_type() const override { return 0; }
 
-    // The bounding-sphere gate, then the triangles; records the triangle hit.
+    // The bounding-sphere gate, then the triangles through the hierarchy;
+    // records the triangle hit for the calling worker.
     int intersect(const ray& r, float& distance) override;
 
-    // The normal of the triangle recorded by the latest reported hit.
+    // The normal of the triangle recorded by the calling worker's latest
+    // reported hit.
     vector3 get_normal(const vector3& point) const override;
+
+    // The calling worker's last_hit: null until its first reported hit.
+    triangle* recorded_hit() const { return last_hit[current_worker].hit; }
 
     // False only when no triangle can be hit nearer than `distance`: the ray
     // starts outside the bounding sphere and misses it, or enters it no

@@ -72,7 +72,7 @@ TEST(model, nearest_triangle_wins_whatever_its_index) {
         float distance = 150000.0f;
         EXPECT_EQ(m->intersect(down_from(0.0f, 0.0f, 20.0f), distance), 1);
         EXPECT_FLOAT_EQ(distance, 15.0f);
-        EXPECT_EQ(m->last_hit, m->triangles[near_first ? 0 : 1]);
+        EXPECT_EQ(m->recorded_hit(), m->triangles[near_first ? 0 : 1]);
     }
 }
 
@@ -81,14 +81,14 @@ TEST(model, equal_distances_keep_the_lower_index) {
     float distance = 150000.0f;
     EXPECT_EQ(m->intersect(down_from(5.0f, -5.0f, 20.0f), distance), 1);
     EXPECT_FLOAT_EQ(distance, 20.0f);
-    EXPECT_EQ(m->last_hit, m->triangles[0]);
+    EXPECT_EQ(m->recorded_hit(), m->triangles[0]);
 }
 
 TEST(model, a_miss_leaves_distance_and_last_hit_alone) {
     auto m = make_model(square);
     float distance = 150000.0f;
     ASSERT_EQ(m->intersect(down_from(5.0f, -5.0f, 20.0f), distance), 1);
-    triangle* const first = m->last_hit;
+    triangle* const first = m->recorded_hit();
     // Crosses the bounding sphere but meets only back faces.
     distance = 150000.0f;
     EXPECT_EQ(m->intersect(ray{{1.0f, 1.0f, -20.0f}, {0.0f, 0.0f, 1.0f}}, distance), 0);
@@ -100,11 +100,11 @@ TEST(model, a_miss_leaves_distance_and_last_hit_alone) {
     distance = 19.0f;
     EXPECT_EQ(m->intersect(down_from(5.0f, -5.0f, 20.0f), distance), 0);
     EXPECT_EQ(distance, 19.0f);
-    EXPECT_EQ(m->last_hit, first);
+    EXPECT_EQ(m->recorded_hit(), first);
     // A later hit, as a shadow ray's would, replaces the recorded triangle.
     distance = 150000.0f;
     ASSERT_EQ(m->intersect(down_from(-5.0f, 5.0f, 20.0f), distance), 1);
-    EXPECT_EQ(m->last_hit, m->triangles[1]);
+    EXPECT_EQ(m->recorded_hit(), m->triangles[1]);
     EXPECT_EQ(m->get_normal(vector3{}), m->triangles[1]->normal);
 }
 
@@ -158,7 +158,7 @@ TEST(model, a_mesh_without_faces_never_hits) {
             EXPECT_EQ(m->intersect(r, distance), 0);
             EXPECT_EQ(distance, 150000.0f);
         }
-        EXPECT_EQ(m->last_hit, nullptr);
+        EXPECT_EQ(m->recorded_hit(), nullptr);
     }
 }
 
