@@ -1,3 +1,58 @@
 #include "render/render.h"
 
-void render() {}
+#include "app/image.h"
+#include "render/trace.h"
+
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+constexpr int max_depth = 5;
+constexpr float air_index = 1.0f;
+constexpr int progress_modulus = 48000;
+
+}  // namespace
+
+float tone_map(float channel) {
+    const float t = 1.0f - static_cast<float>(std::exp(-static_cast<double>(channel)));
+    const float v = t * 255.0f;
+    if (v < 255.0f) return v;
+    return 255.0f;
+}
+
+bool progress_dot_before(int x, int y) {
+    return x > 0 && y > 0 && (x * y) % progress_modulus == 0;
+}
+
+void render_row(scene* s, const camera& cam, int y, bool show_progress) {
+    vector3 sample = cam.top_left + static_cast<float>(y) * cam.row_step;
+    for (int x = 0; x < image_width; ++x) {
+        if (show_progress && progress_dot_before(x, y)) std::printf(".");
+
+        vector3 color{0.0f, 0.0f, 0.0f};
+        int depth = 0;
+        float weight = 1.0f;
+
+        const vector3 d = sample - cam.eye;
+        const float length =
+            static_cast<float>(std::sqrt(static_cast<double>(d.y * d.y + d.x * d.x + d.z * d.z)));
+        const vector3 direction = d * (1.0f / length);
+
+        trace(s, &depth, max_depth, &weight, &color, air_index, ray{cam.eye, direction});
+
+        float* pixel = &image[image_index(x, y)];
+        pixel[0] = tone_map(color.x);
+        pixel[1] = tone_map(color.y);
+        pixel[2] = tone_map(color.z);
+
+        sample = sample + cam.column_step;
+    }
+}
+
+void render() {
+    std::printf("spawning rays");
+    const camera cam = setup_camera();
+    for (int y = 0; y < image_height; ++y) render_row(current_scene, cam, y, true);
+    std::printf("done \n");
+}

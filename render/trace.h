@@ -1,0 +1,15 @@
+#pragma once
+
+#include "math/ray.h"
+#include "math/vector3.h"
+#include "scene/object.h"
+#include "scene/scene.h"
+
+// Follows `r` through `s` and adds the colour it carries into *accumulator.
+// *depth and *weight are shared by the whole chain of one primary ray: each
+// reflection raises the counter and scales the weight, and neither is ever
+// restored. `medium_index` is the refraction index of the medium the ray
+// travels in. Returns the struck object, or null when nothing was struck or
+// the chain has gone past `max_depth` reflections.
+object* trace(scene* s, int* depth, int max_depth, float* weight, vector3* accumulator,
+              float medium_index, ray r);
