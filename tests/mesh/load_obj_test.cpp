@@ -89,6 +89,20 @@ TEST(load_obj, empty_file_and_all_negative_heights_report_real_extents) {
     release_mesh(&m);
 }
 
+TEST(load_obj, reads_streams_that_are_not_files) {
+    // No file behind the stream: it is read rather than mapped.
+    char text[] = "v 0 0 0\nv 0.001 0 0\nv 0 0.001 0\nf 1 2 3\n";
+    std::FILE* stream = fmemopen(text, std::strlen(text), "r");
+    mesh m;
+    std::string error;
+    testing::internal::CaptureStdout();
+    ASSERT_TRUE(load_obj(stream, &m, "memory", &error)) << error;
+    std::fflush(stdout);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), report("5.000000", "0.000000", 3, 1));
+    expect_vector(m.faces[0].normal, 0, 0, 25);
+    release_mesh(&m);
+}
+
 TEST(load_obj, rejection_prints_nothing_and_leaves_the_mesh) {
     mesh m;
     bool ok = true;
