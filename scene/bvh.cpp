@@ -120,25 +120,38 @@ placement place(const triangle& t, float lo_out[3], float hi_out[3]) {
     return placement::boxed;
 }
 
-// The binary tree the heuristic builds; collapsed into four-wide nodes after.
+// The binary tree the heuristic builds; collapsed into four-wide nodes
+// after. Kept to 32 bytes: on a machine where every fresh page costs a
+// fault, the builder's memory is a good part of its time.
 struct binary_node {
-    vbox bounds;
+    float lo[3];
+    float hi[3];
     std::int32_t a;  // inner: the two children; leaf: a = -1 - first, b = count
     std::int32_t b;
 
     bool leaf() const { return a < 0; }
+    vbox bounds() const {
+        vbox v;
+        v.lo = _mm_setr_ps(lo[0], lo[1], lo[2], 0.0f);
+        v.hi = _mm_setr_ps(hi[0], hi[1], hi[2], 0.0f);
+        return v;
+    }
 };
 
 // Binned surface area heuristic over the triangles' boxes, kept in one array
 // that every split partitions in place, so that a subtree's triangles are
 // always one contiguous run (and the leaves need no list of their own).
+using box_list = std::vector<vbox, large_allocator<vbox>>;
+using id_list = std::vector<std::uint32_t, large_allocator<std::uint32_t>>;
+using binary_list = std::vector<binary_node, large_allocator<binary_node>>;
+
 struct builder {
-    std::vector<vbox>& boxes;
-    std::vector<std::uint32_t>& ids;
-    std::vector<binary_node> nodes;
+    box_list& boxes;
+    id_list& ids;
+    binary_list nodes;
     int threads;  // this builder may keep this many threads busy, itself included
 
-    builder(std::vector<vbox>& b, std::vector<std::uint32_t>& i, int t) : boxes(b), ids(i), threads(t) {}
+    builder(box_list& b, id_list& i, int t) : boxes(b), ids(i), threads(t) {}
 
     struct part {
         vbox bounds, centres;  // centres are doubled: lo + hi
@@ -156,7 +169,10 @@ struct builder {
     }
 
     int add(const vbox& bounds, std::int32_t a, std::int32_t b) {
-        nodes.push_back({bounds, a, b});
+        alignas(16) float lo[4], hi[4];
+        _mm_store_ps(lo, bounds.lo);
+        _mm_store_ps(hi, bounds.hi);
+        nodes.push_back({{lo[0], lo[1], lo[2]}, {hi[0], hi[1], hi[2]}, a, b});
         return static_cast<int>(nodes.size()) - 1;
     }
 
@@ -184,7 +200,7 @@ struct builder {
             // the left one into its own nodes, spliced in after ours; the
             // collapse follows the links, so the tree does not depend on this.
             builder helper(boxes, ids, threads / 2);
-            helper.nodes.reserve(static_cast<std::size_t>(mid - begin));
+            helper.nodes.reserve(2 * static_cast<std::size_t>(mid - begin));
             threads -= helper.threads;
             try {
                 std::thread worker([&] { l = helper.build(begin, mid, depth + 1, left); });
@@ -314,8 +330,8 @@ struct builder {
 // Folds the binary tree into four-wide nodes: each node adopts the children
 // of its largest inner children until it has four.
 struct collapser {
-    const std::vector<binary_node>& in;
-    std::vector<bvh_node>& out;
+    const binary_list& in;
+    decltype(bvh::nodes)& out;
 
     static std::int32_t leaf_code(const binary_node& n) {
         return leaf_flag | ((-1 - n.a) << 4) | (n.b - 1);
@@ -331,7 +347,7 @@ struct collapser {
             for (int i = 0; i < kid_count; ++i) {
                 const binary_node& n = in[kids[i]];
                 if (n.leaf()) continue;
-                const float area = half_area(n.bounds);
+                const float area = half_area(n.bounds());
                 if (area > widest_area) {
                     widest_area = area;
                     widest = i;
@@ -358,7 +374,7 @@ struct collapser {
         bvh_node& node = out[index];
         for (int i = 0; i < 4; ++i) {
             // Unused lanes get an empty box; child_count masks them anyway.
-            const vbox b = i < kid_count ? in[kids[i]].bounds : vbox();
+            const vbox b = i < kid_count ? in[kids[i]].bounds() : vbox();
             alignas(16) float lo[4], hi[4];
             _mm_store_ps(lo, b.lo);
             _mm_store_ps(hi, b.hi);
@@ -378,8 +394,8 @@ struct collapser {
 void build_bvh(bvh& tree, triangle* const* triangles, int count, int threads) {
     tree = bvh();
     if (threads <= 0) threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    std::vector<vbox> boxes;
-    std::vector<std::uint32_t> ids;
+    box_list boxes;
+    id_list ids;
     boxes.reserve(static_cast<std::size_t>(std::max(count, 0)));
     ids.reserve(static_cast<std::size_t>(std::max(count, 0)));
     for (int i = 0; i < count; ++i) {
@@ -403,15 +419,16 @@ void build_bvh(bvh& tree, triangle* const* triangles, int count, int threads) {
 
     const int n = static_cast<int>(boxes.size());
     builder b(boxes, ids, threads);
-    b.nodes.reserve(boxes.size());
+    b.nodes.reserve(2 * boxes.size());  // a binary tree over n leaves has fewer than 2n nodes
     const int root = b.build(0, n, 0, b.measure(0, n));
+    // Free the boxes before the final nodes are made, so that those can
+    // reuse the pages instead of faulting in fresh ones.
+    box_list().swap(boxes);
 
     tree.leaf_triangles.resize(ids.size());
-    tree.leaf_index.resize(ids.size());
-    for (std::size_t k = 0; k < ids.size(); ++k) {
-        tree.leaf_triangles[k] = triangles[ids[k]];
-        tree.leaf_index[k] = static_cast<std::int32_t>(ids[k]);
-    }
+    for (std::size_t k = 0; k < ids.size(); ++k) tree.leaf_triangles[k] = triangles[ids[k]];
+    tree.leaf_index.assign(ids.begin(), ids.end());
+    id_list().swap(ids);
 
     tree.nodes.reserve(b.nodes.size() / 3 + 1);
     collapser c{b.nodes, tree.nodes};
@@ -450,16 +467,14 @@ int intersect_bvh(const bvh& tree, const ray& r, float& distance, int& hit_index
         return true;
     };
 
-    for (std::size_t k = 0; k < tree.loose_triangles.size(); ++k) test(tree.loose_triangles[k], tree.loose_index[k]);
-
     if (!tree.nodes.empty()) {
         const float o[3] = {r.origin.x, r.origin.y, r.origin.z};
         // A zero component gives an infinite reciprocal; the slab arithmetic
         // then yields infinities or NaNs, and a NaN bound is ignored below
         // (it never rejects), so such rays stay conservative.
         const float inv[3] = {1.0f / r.direction.x, 1.0f / r.direction.y, 1.0f / r.direction.z};
-        int near_row[3], far_row[3];
         bool negative[3];
+        int near_row[3], far_row[3];
         for (int a = 0; a < 3; ++a) {
             negative[a] = std::signbit(inv[a]);
             near_row[a] = negative[a] ? 3 + a : a;
@@ -467,7 +482,7 @@ int intersect_bvh(const bvh& tree, const ray& r, float& distance, int& hit_index
         }
         const float origin_size = std::max({std::fabs(o[0]), std::fabs(o[1]), std::fabs(o[2])});
         const float fixed_margin = unit_roundoff * ray_fixed_factor * (tree.extent + origin_size);
-        const __m128 inv_v[3] = {_mm_set1_ps(inv[0]), _mm_set1_ps(inv[1]), _mm_set1_ps(inv[2])};
+        const __m128 inv_x = _mm_set1_ps(inv[0]), inv_y = _mm_set1_ps(inv[1]), inv_z = _mm_set1_ps(inv[2]);
         const __m128 zero = _mm_setzero_ps();
         __m128 near_shift[3], far_shift[3], best_v;
 
@@ -496,22 +511,40 @@ int intersect_bvh(const bvh& tree, const ray& r, float& distance, int& hit_index
             if (current >= 0) {
                 const bvh_node& n = tree.nodes[current];
                 // max/min keep their second operand when the first is NaN.
-                __m128 enter = zero, leave = best_v;
-                for (int a = 0; a < 3; ++a) {
-                    const __m128 near = _mm_sub_ps(_mm_mul_ps(_mm_load_ps(n.bounds[near_row[a]]), inv_v[a]), near_shift[a]);
-                    const __m128 far = _mm_sub_ps(_mm_mul_ps(_mm_load_ps(n.bounds[far_row[a]]), inv_v[a]), far_shift[a]);
-                    enter = _mm_max_ps(near, enter);
-                    leave = _mm_min_ps(far, leave);
-                }
+                const __m128 near_x = _mm_sub_ps(_mm_mul_ps(_mm_load_ps(n.bounds[near_row[0]]), inv_x), near_shift[0]);
+                const __m128 near_y = _mm_sub_ps(_mm_mul_ps(_mm_load_ps(n.bounds[near_row[1]]), inv_y), near_shift[1]);
+                const __m128 near_z = _mm_sub_ps(_mm_mul_ps(_mm_load_ps(n.bounds[near_row[2]]), inv_z), near_shift[2]);
+                const __m128 far_x = _mm_sub_ps(_mm_mul_ps(_mm_load_ps(n.bounds[far_row[0]]), inv_x), far_shift[0]);
+                const __m128 far_y = _mm_sub_ps(_mm_mul_ps(_mm_load_ps(n.bounds[far_row[1]]), inv_y), far_shift[1]);
+                const __m128 far_z = _mm_sub_ps(_mm_mul_ps(_mm_load_ps(n.bounds[far_row[2]]), inv_z), far_shift[2]);
+                const __m128 enter = _mm_max_ps(near_z, _mm_max_ps(near_y, _mm_max_ps(near_x, zero)));
+                const __m128 leave = _mm_min_ps(far_z, _mm_min_ps(far_y, _mm_min_ps(far_x, best_v)));
                 int mask = _mm_movemask_ps(_mm_cmple_ps(enter, leave)) & ((1 << n.child_count) - 1);
                 if (mask != 0) {
+                    // Nearest box first, the others onto the stack; the order
+                    // only saves work, the ranking by (distance, index) does
+                    // not depend on it.
                     alignas(16) float entries[4];
                     _mm_store_ps(entries, enter);
-                    int order[4], hits = 0;
+                    int first = __builtin_ctz(mask);
+                    mask &= mask - 1;
+                    if (mask == 0) {
+                        current = n.child[first];
+                        continue;
+                    }
+                    int second = __builtin_ctz(mask);
+                    mask &= mask - 1;
+                    if (mask == 0) {
+                        if (entries[second] < entries[first]) std::swap(first, second);
+                        stack[top++] = {n.child[second], entries[second]};
+                        current = n.child[first];
+                        continue;
+                    }
+                    int order[4] = {first, second, 0, 0}, hits = 2;
+                    if (entries[second] < entries[first]) std::swap(order[0], order[1]);
                     while (mask != 0) {
                         const int lane = __builtin_ctz(mask);
                         mask &= mask - 1;
-                        // Insertion by entry distance; equal entries keep lane order.
                         int k = hits++;
                         while (k > 0 && entries[order[k - 1]] > entries[lane]) {
                             order[k] = order[k - 1];
@@ -544,6 +577,9 @@ int intersect_bvh(const bvh& tree, const ray& r, float& distance, int& hit_index
         }
     }
 done:
+    // Last, when the bound is as tight as it gets, so that most of them stop
+    // at the distance check.
+    for (std::size_t k = 0; k < tree.loose_triangles.size(); ++k) test(tree.loose_triangles[k], tree.loose_index[k]);
     if (best_index < 0) return hit_none;
     distance = best;
     hit_index = best_index;

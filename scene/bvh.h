@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "math/ray.h"
+#include "scene/large_allocator.h"
 
 class triangle;
 
@@ -25,9 +26,9 @@ struct alignas(64) bvh_node {
 // for bit, same triangle). It only decides which triangles to skip; every
 // hit still comes from triangle::intersect itself.
 struct bvh {
-    std::vector<bvh_node> nodes;             // node 0 is the root
-    std::vector<triangle*> leaf_triangles;   // in leaf order
-    std::vector<std::int32_t> leaf_index;    // their indices in the list
+    std::vector<bvh_node, large_allocator<bvh_node>> nodes;            // node 0 is the root
+    std::vector<triangle*, large_allocator<triangle*>> leaf_triangles;  // in leaf order
+    std::vector<std::int32_t, large_allocator<std::int32_t>> leaf_index;  // their indices in the list
     // Triangles too ill-shaped for a trustworthy box; tested on every ray.
     std::vector<triangle*> loose_triangles;
     std::vector<std::int32_t> loose_index;

@@ -20,6 +20,7 @@ class model : public object {
 public:
     sphere* bounds = nullptr;          // centre at the centroid, radius covering every vertex
     triangle** triangles = nullptr;    // one per face, in face order
+    triangle* triangle_block = nullptr;  // where they live, side by side
     mesh* geometry = nullptr;          // kept for the life of the model
     int triangle_count = 0;
     // The triangle of the latest reported hit, one per worker (worker.h).
