@@ -1,6 +1,7 @@
 #include "render/render.h"
 
 #include "app/image.h"
+#include "render/parallel_render.h"
 #include "render/trace.h"
 
 #include <cmath>
@@ -53,6 +54,7 @@ void render_row(scene* s, const camera& cam, int y, bool show_progress) {
 void render() {
     std::printf("spawning rays");
     const camera cam = setup_camera();
-    for (int y = 0; y < image_height; ++y) render_row(current_scene, cam, y, true);
+    // Every hardware thread; the picture and the output are those of one.
+    render_rows(current_scene, cam, 0, true);
     std::printf("done \n");
 }
