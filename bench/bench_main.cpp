@@ -21,10 +21,12 @@
 
 namespace {
 
-// Seconds per run of every repetition, by benchmark name.
+// Seconds per run of every repetition, by benchmark name, and the counters
+// a benchmark reports, by benchmark and counter name.
 class collector : public benchmark::BenchmarkReporter {
 public:
     std::map<std::string, std::vector<double>> seconds;
+    std::map<std::string, std::map<std::string, std::vector<double>>> counters;
     std::map<std::string, std::string> errors;
 
     bool ReportContext(const Context&) override { return true; }
@@ -39,6 +41,7 @@ public:
             }
             const double s = run.real_accumulated_time / static_cast<double>(run.iterations);
             seconds[name].push_back(s);
+            for (const auto& c : run.counters) counters[name][c.first].push_back(c.second.value);
             std::fprintf(stderr, "  %-40s %10.3f ms\n", name.c_str(), s * 1e3);
         }
     }
@@ -50,17 +53,27 @@ struct summary {
     bool present = false;
 };
 
-summary summarise(const collector& c, const char* name) {
+summary summarise(std::vector<double> v) {
     summary s;
-    const auto it = c.seconds.find(name);
-    if (it == c.seconds.end() || it->second.empty()) return s;
-    std::vector<double> v = it->second;
+    if (v.empty()) return s;
     std::sort(v.begin(), v.end());
     s.min = v.front();
     const std::size_t n = v.size();
     s.median = n % 2 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]);
     s.present = true;
     return s;
+}
+
+summary summarise(const collector& c, const char* name) {
+    const auto it = c.seconds.find(name);
+    return it == c.seconds.end() ? summary() : summarise(it->second);
+}
+
+std::vector<double> counter(const collector& c, const char* name, const char* counter_name) {
+    const auto it = c.counters.find(name);
+    if (it == c.counters.end()) return {};
+    const auto jt = it->second.find(counter_name);
+    return jt == it->second.end() ? std::vector<double>() : jt->second;
 }
 
 std::string cpu_model() {
@@ -126,8 +139,14 @@ int main(int argc, char** argv) {
                 facts.hardware_threads, host.sysname, host.release, __VERSION__);
     std::printf("| Figure | min | median | target | |\n|---|---|---|---|---|\n");
 
-    const summary one = summarise(results, bench_render_one);
-    const summary all = summarise(results, bench_render_all);
+    const std::vector<double> one_runs = counter(results, bench_render_pairs, "one_thread");
+    const std::vector<double> all_runs = counter(results, bench_render_pairs, "all_threads");
+    std::vector<double> pair_ratios;
+    for (std::size_t k = 0; k < one_runs.size() && k < all_runs.size(); ++k)
+        pair_ratios.push_back(one_runs[k] / all_runs[k]);
+    const summary one = summarise(one_runs);
+    const summary all = summarise(all_runs);
+    const summary speed_up = summarise(pair_ratios);
     const summary linear = summarise(results, bench_render_linear);
     const summary queries = summarise(results, bench_model_intersect);
     const summary build_all = summarise(results, bench_build_all);
@@ -137,10 +156,10 @@ int main(int argc, char** argv) {
 
     time_row("Full render, BVH, 1 thread", one, 100);
     time_row("Full render, BVH, all " + std::to_string(facts.hardware_threads) + " threads", all, 0);
-    if (one.present && all.present) {
-        const double best = one.min / all.min, typical = one.median / all.median;
-        row("Speed-up, all threads over 1 thread (min/min, median/median)", format("%.2fx", best),
-            format("%.2fx", typical), ">= 1.8x", typical >= 1.8 ? "met" : (best >= 1.8 ? "min only" : "missed"));
+    if (speed_up.present) {
+        row("Speed-up, all threads over 1 thread, run by run (lowest, median)", format("%.2fx", speed_up.min),
+            format("%.2fx", speed_up.median), ">= 1.8x",
+            speed_up.median >= 1.8 ? (speed_up.min >= 1.8 ? "met" : "median only") : "missed");
     }
     const std::string step = std::to_string(facts.linear_row_step);
     time_row("Full render, linear scan: every " + step + "th row, times " + step + ", 1 thread", linear, 0);
@@ -159,7 +178,9 @@ int main(int argc, char** argv) {
     time_row("Whole program, start to elapsed-time line", program, 250);
 
     for (const auto& e : results.errors) std::printf("\n%s failed: %s\n", e.first.c_str(), e.second.c_str());
-    std::printf("\nmin and median over repeated runs (render, queries, build, load: 15; program: 9; linear: 3).\n"
-                "\"met\": the median is within the target; \"min only\": only the best run is.\n");
+    std::printf("\nmin and median over repeated runs (render pairs, queries, build, load: 15; program: 9;\n"
+                "linear: 3). Each render pair is one 1-thread render, then one on all threads.\n"
+                "\"met\": the median is within the target (for the speed-up, every run is); \"min only\":\n"
+                "only the best run is; \"median only\": the median speed-up is, not every run's.\n");
     return results.errors.empty() ? 0 : 1;
 }
