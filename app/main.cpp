@@ -1,11 +1,9 @@
 #include <SDL.h>
 
-#include <cstdint>
 #include <cstdio>
-#include <ctime>
 
 #include "app/display.h"
-#include "render/render.h"
+#include "app/timed_render.h"
 #include "scene/scene.h"
 #include "world/build_scene.h"
 
@@ -16,11 +14,7 @@ int main(int, char**) {
     current_scene = new scene;
     build_scene();
 
-    const std::int64_t start = std::time(nullptr);
-    render();
-    const std::int64_t end = std::time(nullptr);
-    // The elapsed time is reported as a signed 32-bit count of seconds.
-    std::printf("completed in %ld seconds\n", static_cast<long>(static_cast<std::int32_t>(end - start)));
+    timed_render();
 
     // On failure the scene is left to the process exit, as the time line has
     // already been printed and nothing else is.

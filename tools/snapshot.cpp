@@ -9,13 +9,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <string>
 #include <vector>
 
 #include "app/image.h"
 #include "app/pixel.h"
-#include "render/render.h"
+#include "app/timed_render.h"
 #include "scene/scene.h"
 #include "world/build_scene.h"
 
@@ -134,10 +133,7 @@ int main(int argc, char** argv) {
     current_scene = new scene;
     build_scene(o.mesh.c_str());
 
-    const std::int64_t start = std::time(nullptr);
-    render();
-    const std::int64_t end = std::time(nullptr);
-    std::printf("completed in %ld seconds\n", static_cast<long>(static_cast<std::int32_t>(end - start)));
+    timed_render();
     std::fflush(stdout);
 
     const bool written = write_png(o.output.c_str());
