@@ -20,7 +20,11 @@
 
 namespace {
 std::atomic<long> allocations{0};
-}
+
+// Out of line, so that the compiler does not pair a free() it can see with
+// the operator new it came from.
+[[gnu::noinline]] void release(void* p) noexcept { std::free(p); }
+}  // namespace
 
 void* operator new(std::size_t size) {
     allocations.fetch_add(1, std::memory_order_relaxed);
@@ -28,10 +32,10 @@ void* operator new(std::size_t size) {
     throw std::bad_alloc();
 }
 void* operator new[](std::size_t size) { return operator new(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p) noexcept { release(p); }
+void operator delete[](void* p) noexcept { release(p); }
+void operator delete(void* p, std::size_t) noexcept { release(p); }
+void operator delete[](void* p, std::size_t) noexcept { release(p); }
 
 TEST(render_allocation, tracing_rows_of_every_kind_of_object_allocates_nothing) {
     // A small closed mesh (a tetrahedron) in front of the camera.
