@@ -428,6 +428,19 @@ void build_bvh(bvh& tree, triangle* const* triangles, int count, int threads) {
     tree.leaf_triangles.resize(ids.size());
     for (std::size_t k = 0; k < ids.size(); ++k) tree.leaf_triangles[k] = triangles[ids[k]];
     tree.leaf_index.assign(ids.begin(), ids.end());
+    tree.leaf_records.resize(ids.size());
+    for (std::size_t k = 0; k < ids.size(); ++k) {
+        const triangle& t = *triangles[ids[k]];
+        leaf_record& g = tree.leaf_records[k];
+        g.normal = t.normal;
+        g.offset = t.offset;
+        g.vertex[0] = t.vertex[0];
+        g.edge1 = t.edge1;
+        g.edge2 = t.edge2;
+        g.dot11 = t.dot11;
+        g.dot22 = t.dot22;
+        g.dot12 = t.dot12;
+    }
     id_list().swap(ids);
 
     tree.nodes.reserve(b.nodes.size() / 3 + 1);
@@ -452,10 +465,12 @@ int intersect_bvh(const bvh& tree, const ray& r, float& distance, int& hit_index
     // tie (best is then positive and finite).
     float limit = best;
 
-    auto test = [&](triangle* t, std::int32_t index) {
+    // `index` is only looked at on a hit, so the leaves read it only then.
+    auto test = [&](const auto& t, auto index_of) {
         float d = limit;
-        const int code = t->triangle::intersect(r, d);
+        const int code = intersect_triangle(t, r, d);
         if (code == hit_none) return false;
+        const std::int32_t index = index_of();
         if (best_index >= 0 && !(d < best) && index > best_index) return false;
         best = d;
         best_index = index;
@@ -561,7 +576,7 @@ int intersect_bvh(const bvh& tree, const ray& r, float& distance, int& hit_index
                 const std::int32_t end = first + (current & 15) + 1;
                 bool improved = false;
                 for (std::int32_t k = first; k < end; ++k)
-                    improved |= test(tree.leaf_triangles[k], tree.leaf_index[k]);
+                    improved |= test(tree.leaf_records[k], [&] { return tree.leaf_index[k]; });
                 if (improved) widen();
             }
             // Next box: entries were computed with a margin at least as wide
@@ -579,7 +594,7 @@ int intersect_bvh(const bvh& tree, const ray& r, float& distance, int& hit_index
 done:
     // Last, when the bound is as tight as it gets, so that most of them stop
     // at the distance check.
-    for (std::size_t k = 0; k < tree.loose_triangles.size(); ++k) test(tree.loose_triangles[k], tree.loose_index[k]);
+    for (std::size_t k = 0; k < tree.loose_triangles.size(); ++k) test(*tree.loose_triangles[k], [&] { return tree.loose_index[k]; });
     if (best_index < 0) return hit_none;
     distance = best;
     hit_index = best_index;

@@ -20,15 +20,31 @@ struct alignas(64) bvh_node {
     std::int32_t child_count;
 };
 
+// What a leaf tests: a copy of one triangle's fields for the ray test
+// (triangle.h), one cache line each, stored in leaf order so that a leaf's
+// triangles sit side by side instead of wherever the mesh put them.
+struct alignas(64) leaf_record {
+    vector3 normal;
+    float offset = 0.0f;
+    vector3 vertex[1];  // the first corner only, under the triangle's own name
+    vector3 edge1;
+    vector3 edge2;
+    float dot11 = 0.0f;
+    float dot22 = 0.0f;
+    float dot12 = 0.0f;
+};
+
 // An exact acceleration structure for a fixed list of triangles: for every
 // ray and incoming distance, intersect_bvh reports what testing the
 // triangles one by one in index order reports (same code, same distance bit
 // for bit, same triangle). It only decides which triangles to skip; every
-// hit still comes from triangle::intersect itself.
+// hit still comes from the triangle test itself (intersect_triangle, the
+// arithmetic of triangle::intersect, on the leaves' compact copies).
 struct bvh {
     std::vector<bvh_node, large_allocator<bvh_node>> nodes;            // node 0 is the root
     std::vector<triangle*, large_allocator<triangle*>> leaf_triangles;  // in leaf order
     std::vector<std::int32_t, large_allocator<std::int32_t>> leaf_index;  // their indices in the list
+    std::vector<leaf_record, large_allocator<leaf_record>> leaf_records;  // their geometry, what is tested
     // Triangles too ill-shaped for a trustworthy box; tested on every ray.
     std::vector<triangle*> loose_triangles;
     std::vector<std::int32_t> loose_index;

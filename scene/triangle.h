@@ -23,28 +23,32 @@ public:
     vector3 get_normal(const vector3& point) const override;
 };
 
-// Defined here so that the hierarchy's leaves, which call it by name, get
-// it inlined: it is the innermost loop of the render.
-inline int triangle::intersect(const ray& r, float& distance) {
+// The ray test itself, on any record that carries the triangle's
+// precomputed fields under their names (normal, offset, vertex[0], edge1,
+// edge2, dot11, dot22, dot12): the triangle, or the hierarchy's compact copy
+// of it (bvh.h), so that both answer with the very same arithmetic. Defined
+// here so that it is inlined: it is the innermost loop of the render.
+template <typename record>
+inline int intersect_triangle(const record& g, const ray& r, float& distance) {
     // Back faces and rays parallel to the plane never hit; these exits come
     // before any barycentric work because this is the innermost loop.
-    const float den = dot(normal, r.direction);
+    const float den = dot(g.normal, r.direction);
     if (den >= 0.0f) return hit_none;
 
-    const float t = (offset - dot(normal, r.origin)) / den;
+    const float t = (g.offset - dot(g.normal, r.origin)) / den;
     if (!(t < distance)) return hit_none;
     if (!(t > 0.0f)) return hit_none;
 
     const vector3 p = r.origin + r.direction * t;
-    const vector3 w = p - vertex[0];
+    const vector3 w = p - g.vertex[0];
 
     // Coordinates of p in the frame of the two edges, solved in double so
     // that thin triangles keep their accuracy.
-    const double det = static_cast<double>(dot11) * dot22 - static_cast<double>(dot12) * dot12;
-    const float a = dot(w, edge1);
-    const float b = dot(w, edge2);
-    const float u = static_cast<float>((static_cast<double>(a) * dot22 - static_cast<double>(b) * dot12) / det);
-    const float v = static_cast<float>((static_cast<double>(b) * dot11 - static_cast<double>(a) * dot12) / det);
+    const double det = static_cast<double>(g.dot11) * g.dot22 - static_cast<double>(g.dot12) * g.dot12;
+    const float a = dot(w, g.edge1);
+    const float b = dot(w, g.edge2);
+    const float u = static_cast<float>((static_cast<double>(a) * g.dot22 - static_cast<double>(b) * g.dot12) / det);
+    const float v = static_cast<float>((static_cast<double>(b) * g.dot11 - static_cast<double>(a) * g.dot12) / det);
 
     // Strictly inside only: edges and corners belong to no triangle.
     if (!(u > 0.0f && v > 0.0f && u < 1.0f && v < 1.0f)) return hit_none;
@@ -53,3 +57,5 @@ inline int triangle::intersect(const ray& r, float& distance) {
     distance = t;
     return hit_outside;
 }
+
+inline int triangle::intersect(const ray& r, float& distance) { return intersect_triangle(*this, r, distance); }

@@ -430,6 +430,12 @@ TEST(bvh_build, every_triangle_sits_in_one_leaf_inside_its_boxes) {
                 const triangle& t = *tree.leaf_triangles[k];
                 EXPECT_EQ(&t, s.list[tree.leaf_index[k]]);
                 ++seen[tree.leaf_index[k]];
+                // The leaves test a copy: it must be this triangle's, field for field.
+                const leaf_record& g = tree.leaf_records[k];
+                EXPECT_TRUE(g.normal == t.normal && g.offset == t.offset && g.vertex[0] == t.vertex[0] &&
+                            g.edge1 == t.edge1 && g.edge2 == t.edge2 && g.dot11 == t.dot11 &&
+                            g.dot22 == t.dot22 && g.dot12 == t.dot12)
+                    << "leaf entry " << k;
                 for (const vector3& v : t.vertex) {
                     inside = inside && lo[0] < v.x && v.x < hi[0] && lo[1] < v.y && v.y < hi[1] && lo[2] < v.z &&
                              v.z < hi[2];
