@@ -16,6 +16,8 @@ constexpr int progress_modulus = 48000;
 }  // namespace
 
 float tone_map(float channel) {
+    // Nothing struck, nothing lit: 1 - exp(-0) is exactly 0, without the call.
+    if (channel == 0.0f) return 0.0f;
     const float t = 1.0f - static_cast<float>(std::exp(-static_cast<double>(channel)));
     const float v = t * 255.0f;
     if (v < 255.0f) return v;

@@ -58,8 +58,12 @@ void shade(scene* s, const object& struck, const vector3& p, const vector3& n,
         const vector3 mirrored = l - twice_cos * n;
         float v = dot(view, mirrored);
         if (!(v > 0.0f)) v = 0.0f;
-        const float highlight = static_cast<float>(
-            std::pow(static_cast<double>(v), static_cast<double>(struck.specular_power)));
+        // pow(+0, y) is exactly +0 for every y > 0: no call for a point that
+        // faces away from the mirror direction.
+        const float highlight =
+            v > 0.0f || !(struck.specular_power > 0.0f)
+                ? static_cast<float>(std::pow(static_cast<double>(v), static_cast<double>(struck.specular_power)))
+                : 0.0f;
         const float g = highlight * weight;
         accumulator->x = accumulator->x + struck.specular.x * g;
         accumulator->y = accumulator->y + struck.specular.y * g;
