@@ -36,7 +36,20 @@ void render_rows(scene* s, const camera& cam, int threads, bool show_progress) {
     std::atomic<bool> finished[image_height];
     for (std::atomic<bool>& f : finished) f.store(false, std::memory_order_relaxed);
 
-    auto work = [&] {
+    // The dots of a row go out once every row up to it is done, so they
+    // appear in the order a single thread would print them. Only the calling
+    // thread prints.
+    int printed = 0;
+    auto print_finished_rows = [&] {
+        while (printed < image_height && finished[printed].load(std::memory_order_acquire)) {
+            for (int x = 0; x < image_width; ++x)
+                if (progress_dot_before(x, printed)) std::printf(".");
+            ++printed;
+        }
+    };
+
+    // Claims runs of rows until none are left.
+    auto work = [&](bool prints) {
         for (;;) {
             const int first = next_row.fetch_add(rows_per_claim, std::memory_order_relaxed);
             if (first >= image_height) return;
@@ -44,6 +57,7 @@ void render_rows(scene* s, const camera& cam, int threads, bool show_progress) {
             for (int y = first; y < end; ++y) {
                 render_row(s, cam, y, false);
                 finished[y].store(true, std::memory_order_release);
+                if (prints) print_finished_rows();
             }
         }
     };
@@ -54,36 +68,16 @@ void render_rows(scene* s, const camera& cam, int threads, bool show_progress) {
         try {
             helpers.emplace_back([&work, w] {
                 current_worker = w;
-                work();
+                work(false);
             });
         } catch (const std::system_error&) {
             break;  // fewer helpers: the rows still all get done
         }
     }
 
-    // The dots of a row go out once every row up to it is done, so they
-    // appear in the order a single thread would print them.
-    int printed = 0;
-    auto print_finished_rows = [&] {
-        while (printed < image_height && finished[printed].load(std::memory_order_acquire)) {
-            for (int x = 0; x < image_width; ++x)
-                if (progress_dot_before(x, printed)) std::printf(".");
-            ++printed;
-        }
-    };
-
     const int caller_worker = current_worker;
     current_worker = 0;
-    for (;;) {
-        const int first = next_row.fetch_add(rows_per_claim, std::memory_order_relaxed);
-        if (first >= image_height) break;
-        const int end = std::min(first + rows_per_claim, image_height);
-        for (int y = first; y < end; ++y) {
-            render_row(s, cam, y, false);
-            finished[y].store(true, std::memory_order_release);
-            if (show_progress) print_finished_rows();
-        }
-    }
+    work(show_progress);
     for (std::thread& t : helpers) t.join();
     if (show_progress) print_finished_rows();
     current_worker = caller_worker;
