@@ -18,6 +18,11 @@ inline bool operator==(const vector3& a, const vector3& b) { return a.x == b.x &
 
 inline float dot(const vector3& a, const vector3& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
 
+// Each component one float difference of two float products.
+inline vector3 cross(const vector3& a, const vector3& b) {
+    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
+
 // One square root and one reciprocal, each rounded to float, then three
 // multiplications. The zero vector has no direction; it maps to itself
 // rather than to NaNs.

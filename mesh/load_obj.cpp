@@ -218,8 +218,7 @@ struct parse_state {
     int vertex_count = 0;
     int face_count = 0;
     std::unique_ptr<vector3[]> vertices;
-    std::unique_ptr<vector3[]> v_normals;
-    std::unique_ptr<face[]> faces;
+    std::unique_ptr<face_corners[]> faces;
     int vertices_read = 0;
     int faces_read = 0;
     bool forward_reference = false;   // a face named a vertex not read yet
@@ -265,19 +264,10 @@ struct parse_state {
         return true;
     }
 
-    // Corners P, Q, R and the unnormalised normal (Q - P) x (R - P), whose
-    // direction follows the corner order and so decides which side of the
-    // triangle faces out. Vertex normals are not computed: they stay zero.
+    // Corners P, Q, R in the order the line names them: that order decides
+    // which side of the triangle faces out.
     void fill_face(int k, int a, int b, int c) {
-        face& f = faces[static_cast<std::size_t>(k)];
-        const int slot[3] = {a, b, c};
-        for (int j = 0; j < 3; ++j) {
-            f.vertex[j] = vertices[static_cast<std::size_t>(slot[j])];
-            f.v_normal[j] = v_normals[static_cast<std::size_t>(slot[j])];
-        }
-        const vector3 e1 = f.vertex[1] - f.vertex[0];
-        const vector3 e2 = f.vertex[2] - f.vertex[0];
-        f.normal = vector3{e1.y * e2.z - e1.z * e2.y, e1.z * e2.x - e1.x * e2.z, e1.x * e2.y - e1.y * e2.x};
+        faces[static_cast<std::size_t>(k)] = face_corners{{a, b, c}};
     }
 
     // A polygon becomes the fan (1, k, k+1). A triangle is filled at once
@@ -345,8 +335,7 @@ bool parse_text(const char* data, std::size_t size, const char* name, mesh* m, s
     s.vertex_count = static_cast<int>(c.vertices);
     s.face_count = static_cast<int>(c.faces);
     s.vertices.reset(new vector3[static_cast<std::size_t>(s.vertex_count)]);
-    s.v_normals.reset(new vector3[static_cast<std::size_t>(s.vertex_count)]());
-    s.faces.reset(new face[static_cast<std::size_t>(s.face_count)]());
+    s.faces.reset(new face_corners[static_cast<std::size_t>(s.face_count)]());
 
     if (!s.walk(data, size)) return false;
     // Faces that named later vertices: walk again, now that every vertex is
@@ -359,7 +348,6 @@ bool parse_text(const char* data, std::size_t size, const char* name, mesh* m, s
     m->vertex_count = s.vertex_count;
     m->face_count = s.face_count;
     m->vertices = s.vertices.release();
-    m->v_normals = s.v_normals.release();
     m->faces = s.faces.release();
     return true;
 }
@@ -445,10 +433,8 @@ bool load_obj(std::FILE* stream, mesh* m, const char* name, std::string* error) 
 
 void release_mesh(mesh* m) {
     delete[] m->vertices;
-    delete[] m->v_normals;
     delete[] m->faces;
     m->vertices = nullptr;
-    m->v_normals = nullptr;
     m->faces = nullptr;
     m->vertex_count = -1;
     m->face_count = -1;

@@ -13,10 +13,6 @@ const vector3 look_at{0.0f, 400.0f, 0.0f};
 constexpr float column_fraction = 0.00125f;
 constexpr float row_fraction = 1.0f / 600.0f;
 
-vector3 cross(const vector3& a, const vector3& b) {
-    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
-}
-
 // Camera-local point to world: p.x·X + p.y·Y + p.z·F + K, with X, Y and F
 // the columns of the camera-to-world rotation.
 vector3 to_world(const matrix3x4& m, const vector3& p) {

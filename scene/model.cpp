@@ -83,7 +83,7 @@ model::model(mesh* loaded) {
     // the mesh are neighbours in memory for the BVH's leaves.
     triangle_block = static_cast<triangle*>(allocate_large(sizeof(triangle) * static_cast<std::size_t>(triangle_count)));
     for (int i = 0; i < triangle_count; ++i) {
-        triangle* t = new (&triangle_block[i]) triangle(loaded->faces[i]);
+        triangle* t = new (&triangle_block[i]) triangle(make_face(*loaded, i));
         t->color = {0.2f, 0.9f, 0.1f};
         t->specular = {0.7f, 0.7f, 0.7f};
         t->reflection = 0.0f;

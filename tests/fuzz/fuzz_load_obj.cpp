@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Every corner must be one of the vertices, and every normal the cross
     // product of its edges (touching each one lets the sanitizers see it).
     for (int k = 0; k < m.face_count; ++k) {
-        const face& f = m.faces[k];
+        const face f = make_face(m, k);
         for (const vector3& corner : f.vertex) {
             bool found = false;
             for (int i = 0; i < m.vertex_count && !found; ++i) found = m.vertices[i] == corner;

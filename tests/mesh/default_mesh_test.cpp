@@ -50,7 +50,7 @@ TEST(default_mesh, matches_a_scanf_reading_bit_for_bit) {
     ASSERT_EQ(m.face_count, 69666);
     for (int i = 0; i < m.vertex_count; ++i) ASSERT_TRUE(same_bits(m.vertices[i], vertices[i])) << i;
     for (int k = 0; k < m.face_count; ++k) {
-        const face& fc = m.faces[k];
+        const face fc = make_face(m, k);
         const vector3 p = vertices[corners[k * 3]], q = vertices[corners[k * 3 + 1]], r = vertices[corners[k * 3 + 2]];
         ASSERT_TRUE(same_bits(fc.vertex[0], p) && same_bits(fc.vertex[1], q) && same_bits(fc.vertex[2], r)) << k;
         const vector3 e1 = q - p, e2 = r - p;

@@ -32,10 +32,6 @@ constexpr long ray_share = 1;
 constexpr long ray_share = 20;
 #endif
 
-vector3 cross(const vector3& a, const vector3& b) {
-    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
-}
-
 // A list of triangles made as the loader and the model make them.
 struct soup {
     std::vector<std::unique_ptr<triangle>> owned;
@@ -78,7 +74,7 @@ soup bunny_patch(const vector3& centre, float radius) {
     soup s;
     const mesh& m = bunny();
     for (int i = 0; i < m.face_count; ++i) {
-        const face& f = m.faces[i];
+        const face f = make_face(m, i);
         const vector3 d = f.vertex[0] - centre;
         if (dot(d, d) < radius * radius) s.add(f.vertex[0], f.vertex[1], f.vertex[2]);
     }
@@ -88,7 +84,10 @@ soup bunny_patch(const vector3& centre, float radius) {
 soup whole_bunny() {
     soup s;
     const mesh& m = bunny();
-    for (int i = 0; i < m.face_count; ++i) s.add(m.faces[i].vertex[0], m.faces[i].vertex[1], m.faces[i].vertex[2]);
+    for (int i = 0; i < m.face_count; ++i) {
+        const face f = make_face(m, i);
+        s.add(f.vertex[0], f.vertex[1], f.vertex[2]);
+    }
     return s;
 }
 
@@ -254,9 +253,9 @@ vector3 bunny_inside() {
 }  // namespace
 
 TEST(bvh_exactness, a_million_rays_on_a_piece_of_the_bunny) {
-    const soup patch = bunny_patch(bunny().faces[30000].vertex[0], 30.0f);
+    const soup patch = bunny_patch(make_face(bunny(), 30000).vertex[0], 30.0f);
     ASSERT_GT(patch.size(), 100);
-    const vector3 centre = bunny().faces[30000].vertex[0];
+    const vector3 centre = make_face(bunny(), 30000).vertex[0];
     const tally t = fire(patch, centre, 1000008 / ray_share, 1);
     EXPECT_EQ(t.mismatches, 0) << t.first;
     EXPECT_GT(t.hits, t.rays / 4);
@@ -357,7 +356,7 @@ TEST(bvh_exactness, ties_go_to_the_lower_index) {
 }
 
 TEST(bvh_exactness, distances_that_leave_nothing_to_find) {
-    const soup patch = bunny_patch(bunny().faces[100].vertex[0], 30.0f);
+    const soup patch = bunny_patch(make_face(bunny(), 100).vertex[0], 30.0f);
     bvh tree;
     build_bvh(tree, patch.list.data(), patch.size());
     const triangle& t = *patch.list[0];
@@ -401,7 +400,7 @@ TEST(bvh_build, same_tree_on_every_run_and_any_thread_count) {
 // Every triangle that can be hit is reachable exactly once, inside every
 // box on its way down; those that can never be hit are left out.
 TEST(bvh_build, every_triangle_sits_in_one_leaf_inside_its_boxes) {
-    soup s = bunny_patch(bunny().faces[5000].vertex[0], 60.0f);
+    soup s = bunny_patch(make_face(bunny(), 5000).vertex[0], 60.0f);
     const int real = s.size();
     s.add({1.0f, 2.0f, 3.0f}, {2.0f, 4.0f, 6.0f}, {3.0f, 6.0f, 9.0f});  // collinear: zero normal
     bvh tree;
