@@ -10,7 +10,6 @@
 #include <string>
 
 #include "mesh/load_obj.h"
-#include "scene/large_allocator.h"
 
 namespace {
 
@@ -78,26 +77,10 @@ model::model(mesh* loaded) {
                                     std::numeric_limits<float>::infinity());
     if (loaded->vertex_count <= 0) bounds->radius = 0.0f;
 
-    triangles = new triangle*[static_cast<std::size_t>(triangle_count)];
-    // One block for all of them: fewer pages to fault in, and neighbours in
-    // the mesh are neighbours in memory for the BVH's leaves.
-    triangle_block = static_cast<triangle*>(allocate_large(sizeof(triangle) * static_cast<std::size_t>(triangle_count)));
-    for (int i = 0; i < triangle_count; ++i) {
-        triangle* t = new (&triangle_block[i]) triangle(make_face(*loaded, i));
-        t->color = {0.2f, 0.9f, 0.1f};
-        t->specular = {0.7f, 0.7f, 0.7f};
-        t->reflection = 0.0f;
-        t->specular_power = 70.0f;
-        t->refraction_index = 1.52f;
-        triangles[i] = t;
-    }
-    build_bvh(hierarchy, triangles, triangle_count);
+    build_bvh(hierarchy, *loaded);
 }
 
 model::~model() {
-    for (int i = 0; i < triangle_count; ++i) triangles[i]->~triangle();
-    release_large(triangle_block, sizeof(triangle) * static_cast<std::size_t>(triangle_count));
-    delete[] triangles;
     delete bounds;
     if (geometry) release_mesh(geometry);
     delete geometry;
@@ -122,27 +105,14 @@ bool model::may_hit(const ray& r, float distance) const {
     return b - std::sqrt(disc) < static_cast<double>(distance);
 }
 
-int model::intersect_linear(const ray& r, float& distance, triangle*& hit) {
-    int code = hit_none;
-    for (int i = 0; i < triangle_count; ++i) {
-        const int c = triangles[i]->intersect(r, distance);
-        if (c != hit_none) {
-            hit = triangles[i];
-            code = c;
-        }
-    }
-    return code;
-}
-
 int model::intersect(const ray& r, float& distance) {
     if (!may_hit(r, distance)) return hit_none;
-    int index = -1;
-    const int code = intersect_bvh(hierarchy, r, distance, index);
-    if (code != hit_none) last_hit[current_worker].hit = triangles[index];
+    bvh_hit hit;
+    const int code = intersect_bvh(hierarchy, r, distance, hit);
+    if (code != hit_none) last_hit[current_worker].hit = hit;
     return code;
 }
 
-vector3 model::get_normal(const vector3& point) const {
-    const triangle* hit = recorded_hit();
-    return hit ? hit->get_normal(point) : vector3{};
+vector3 model::get_normal(const vector3&) const {
+    return last_hit[current_worker].hit.normal;
 }

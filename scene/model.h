@@ -4,28 +4,26 @@
 #include "scene/bvh.h"
 #include "scene/object.h"
 #include "scene/sphere.h"
-#include "scene/triangle.h"
 #include "scene/worker.h"
 
 // One worker's memory of a model's latest hit, alone on its cache line so
 // that workers recording hits at the same time do not slow each other down.
 struct alignas(64) hit_slot {
-    triangle* hit = nullptr;
+    bvh_hit hit;  // index -1 until the first hit
 };
 
 // A whole triangle mesh as one scene object: a bounding sphere around the
-// mesh, then its triangles. Hits are shaded with the model's own material;
-// the triangles' material never reaches the picture.
+// mesh, then its triangles through the hierarchy. Hits are shaded with the
+// model's own material.
 class model : public object {
 public:
-    sphere* bounds = nullptr;          // centre at the centroid, radius covering every vertex
-    triangle** triangles = nullptr;    // one per face, in face order
-    triangle* triangle_block = nullptr;  // where they live, side by side
-    mesh* geometry = nullptr;          // kept for the life of the model
+    sphere* bounds = nullptr;  // centre at the centroid, radius covering every vertex
+    mesh* geometry = nullptr;  // kept for the life of the model
     int triangle_count = 0;
     // The triangle of the latest reported hit, one per worker (worker.h).
     hit_slot last_hit[max_workers];
-    // Over `triangles`: answers exactly as the linear scan does, only faster.
+    // Over the mesh's triangles: answers exactly as testing them one by one
+    // in index order does, only faster.
     bvh hierarchy;
 
     // Loads "bunny.obj" from the working directory.
@@ -47,19 +45,14 @@ public:
     // reported hit.
     vector3 get_normal(const vector3& point) const override;
 
-    // The calling worker's last_hit: null until its first reported hit.
-    triangle* recorded_hit() const { return last_hit[current_worker].hit; }
+    // The mesh index of the triangle the calling worker's latest reported
+    // hit landed on; -1 before the first.
+    int recorded_hit() const { return last_hit[current_worker].hit.index; }
 
     // False only when no triangle can be hit nearer than `distance`: the ray
     // starts outside the bounding sphere and misses it, or enters it no
     // nearer than `distance`. A ray that starts inside always goes on.
     bool may_hit(const ray& r, float distance) const;
-
-    // The reference scan: every triangle in index order against the caller's
-    // `distance`, each accepted hit lowering it. Returns the code of the last
-    // triangle that accepted (the nearest; the lowest index among equals) and
-    // sets `hit` to it; leaves `distance` and `hit` alone when none did.
-    int intersect_linear(const ray& r, float& distance, triangle*& hit);
 };
 
 // The mean of the mesh's vertices, summed in single precision in index

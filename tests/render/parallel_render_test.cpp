@@ -17,6 +17,7 @@
 #include "scene/scene.h"
 #include "scene/worker.h"
 #include "world/build_scene.h"
+#include "tests/support/triangle_soup.h"
 
 // Rendering on many threads must give the picture and the output of one,
 // and the model's hierarchy must give, on the rays a real render casts,
@@ -75,19 +76,20 @@ void render_some_rows(scene* s, const std::vector<int>& rows) {
 }
 
 // Stands in for the model in the scene and answers every query with the
-// gate and the linear scan, the way the model answered before it had a
-// hierarchy, so the picture it yields is the reference. On each query it
-// also asks the model itself (gate and hierarchy) and counts every answer
-// that differs in code, distance bits or triangle.
-class linear_reference : public object {
+// linear scan over the model's triangles, so the picture it yields is the
+// reference. On each query it also asks the model itself (gate and
+// hierarchy) and counts every answer that differs in code, distance bits,
+// triangle or normal.
+class scan_stand_in : public object {
 public:
     model& m;
-    hit_slot last[max_workers];
+    linear_reference scan;
+    int last[max_workers] = {};
     std::atomic<long> queries{0};
     std::atomic<long> hits{0};
     std::atomic<long> differences{0};
 
-    explicit linear_reference(model& wrapped) : m(wrapped) {
+    explicit scan_stand_in(model& wrapped) : m(wrapped), scan(*wrapped.geometry) {
         color = m.color;
         specular = m.specular;
         reflection = m.reflection;
@@ -99,27 +101,30 @@ public:
 
     int intersect(const ray& r, float& distance) override {
         float linear_distance = distance;
-        triangle* linear_hit = nullptr;
-        const int linear_code = m.may_hit(r, distance) ? m.intersect_linear(r, linear_distance, linear_hit) : hit_none;
+        int linear_hit = -1;
+        const int linear_code = scan.intersect(r, linear_distance, linear_hit);
 
         float tree_distance = distance;
-        triangle* const before = m.recorded_hit();
+        const int before = m.recorded_hit();
         const int tree_code = m.intersect(r, tree_distance);
-        triangle* const tree_hit = tree_code != hit_none ? m.recorded_hit() : nullptr;
+        const int tree_hit = tree_code != hit_none ? m.recorded_hit() : -1;
         if (tree_code == hit_none && m.recorded_hit() != before) ++differences;
 
         ++queries;
         if (linear_code != tree_code || std::memcmp(&linear_distance, &tree_distance, sizeof(float)) != 0 ||
-            linear_hit != tree_hit)
+            linear_hit != tree_hit ||
+            (tree_code != hit_none && !(m.get_normal({}) == scan.triangles[static_cast<std::size_t>(tree_hit)]->normal)))
             ++differences;
         if (linear_code == hit_none) return hit_none;
         ++hits;
         distance = linear_distance;
-        last[current_worker].hit = linear_hit;
+        last[current_worker] = linear_hit;
         return linear_code;
     }
 
-    vector3 get_normal(const vector3& point) const override { return last[current_worker].hit->get_normal(point); }
+    vector3 get_normal(const vector3&) const override {
+        return scan.triangles[static_cast<std::size_t>(last[current_worker])]->normal;
+    }
 };
 
 }  // namespace
@@ -163,7 +168,7 @@ TEST(bvh_in_the_render, sampled_rows_match_the_linear_scan_query_by_query_and_by
     bunny_scene world;
     const std::vector<int> rows = sampled_rows();
 
-    linear_reference reference(world.bunny());
+    scan_stand_in reference(world.bunny());
     object* const real_model = world.s.objects[0];
     world.s.objects[0] = &reference;
     render_some_rows(&world.s, rows);

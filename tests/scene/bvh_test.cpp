@@ -6,17 +6,17 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
-#include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "mesh/load_obj.h"
-#include "scene/triangle.h"
+#include "scene/bvh_bounds.h"
+#include "tests/support/triangle_soup.h"
 
 // The hierarchy must answer exactly what the linear scan answers: the same
 // code, the same distance bits, the same triangle, for every ray. These
-// tests fire rays chosen to sit on the knife edge of the triangle test
+// tests fire rays chosen to sit on the knife edge of the triangle tests
 // (through corners, along edges, grazing, axis-parallel, from inside boxes
 // and from inside the mesh) and compare the two paths ray by ray.
 
@@ -31,23 +31,6 @@ constexpr long ray_share = 1;
 #else
 constexpr long ray_share = 20;
 #endif
-
-// A list of triangles made as the loader and the model make them.
-struct soup {
-    std::vector<std::unique_ptr<triangle>> owned;
-    std::vector<triangle*> list;
-
-    void add(const vector3& p, const vector3& q, const vector3& r) {
-        face f;
-        f.vertex[0] = p;
-        f.vertex[1] = q;
-        f.vertex[2] = r;
-        f.normal = cross(q - p, r - p);
-        owned.push_back(std::make_unique<triangle>(f));
-        list.push_back(owned.back().get());
-    }
-    int size() const { return static_cast<int>(list.size()); }
-};
 
 const mesh& bunny() {
     static mesh m = [] {
@@ -68,56 +51,65 @@ const mesh& bunny() {
     return m;
 }
 
-// The bunny's faces whose first corner lies within `radius` of `centre`,
-// in file order: a real piece of surface, small enough to scan linearly.
-soup bunny_patch(const vector3& centre, float radius) {
-    soup s;
+// The bunny's faces whose first corner lies within `radius` of `centre`
+// (all of them for an infinite radius), in file order.
+triangle_soup bunny_patch(const vector3& centre, float radius) {
+    triangle_soup s;
     const mesh& m = bunny();
     for (int i = 0; i < m.face_count; ++i) {
         const face f = make_face(m, i);
         const vector3 d = f.vertex[0] - centre;
-        if (dot(d, d) < radius * radius) s.add(f.vertex[0], f.vertex[1], f.vertex[2]);
+        if (dot(d, d) <= radius * radius) s.add(f.vertex[0], f.vertex[1], f.vertex[2]);
     }
     return s;
 }
 
-soup whole_bunny() {
-    soup s;
-    const mesh& m = bunny();
-    for (int i = 0; i < m.face_count; ++i) {
-        const face f = make_face(m, i);
-        s.add(f.vertex[0], f.vertex[1], f.vertex[2]);
+// Every triangle split in four at its edge midpoints: the same surface.
+triangle_soup subdivided(const triangle_soup& in) {
+    triangle_soup out;
+    for (int k = 0; k < in.size(); ++k) {
+        const vector3* v = &in.vertices[static_cast<std::size_t>(in.faces[k].vertex[0])];
+        const vector3 a = 0.5f * (v[0] + v[1]), b = 0.5f * (v[1] + v[2]), c = 0.5f * (v[2] + v[0]);
+        out.add(v[0], a, c);
+        out.add(a, v[1], b);
+        out.add(c, b, v[2]);
+        out.add(a, b, c);
     }
-    return s;
-}
-
-int linear(const std::vector<triangle*>& list, const ray& r, float& distance, int& index) {
-    int code = hit_none;
-    for (std::size_t i = 0; i < list.size(); ++i) {
-        const int c = list[i]->intersect(r, distance);
-        if (c != hit_none) {
-            code = c;
-            index = static_cast<int>(i);
-        }
-    }
-    return code;
+    return out;
 }
 
 struct tally {
     long rays = 0;
     long hits = 0;
     long mismatches = 0;
+    long outside_reach = 0;  // accepted points beyond their triangle's reach box
     std::string first;
 };
 
-void compare(const bvh& tree, const soup& s, const ray& r, float distance, tally& t) {
+// Both paths on one ray; also checks that the point the scan accepted lies
+// in its triangle's reach box widened by the ray's allowance, which is the
+// promise the whole hierarchy rests on.
+void compare(const bvh& tree, const linear_reference& scan, const ray& r, float distance, tally& t) {
     float d_linear = distance, d_tree = distance;
-    int i_linear = -7, i_tree = -7;
-    const int c_linear = linear(s.list, r, d_linear, i_linear);
-    const int c_tree = intersect_bvh(tree, r, d_tree, i_tree);
+    int i_linear = -7;
+    bvh_hit h_tree;
+    const int c_linear = scan.intersect(r, d_linear, i_linear);
+    const int c_tree = intersect_bvh(tree, r, d_tree, h_tree);
     ++t.rays;
-    if (c_linear != hit_none) ++t.hits;
-    if (c_linear != c_tree || std::memcmp(&d_linear, &d_tree, sizeof(float)) != 0 || i_linear != i_tree) {
+    if (c_linear != hit_none) {
+        ++t.hits;
+        const triangle& hit = *scan.triangles[static_cast<std::size_t>(i_linear)];
+        const box3 reach = reach_box(hit.vertex, hit.kind);
+        const double m_ray = ray_allowance(r.origin);
+        const double p[3] = {r.origin.x + static_cast<double>(d_linear) * r.direction.x,
+                             r.origin.y + static_cast<double>(d_linear) * r.direction.y,
+                             r.origin.z + static_cast<double>(d_linear) * r.direction.z};
+        for (int a = 0; a < 3; ++a)
+            if (!(reach.lo[a] - m_ray <= p[a] && p[a] <= reach.hi[a] + m_ray)) ++t.outside_reach;
+    }
+    const int i_tree = c_tree != hit_none ? h_tree.index : -7;
+    const bool same_normal = c_tree == hit_none || h_tree.normal == scan.triangles[static_cast<std::size_t>(i_tree)]->normal;
+    if (c_linear != c_tree || std::memcmp(&d_linear, &d_tree, sizeof(float)) != 0 || i_linear != i_tree || !same_normal) {
         if (t.mismatches++ == 0) {
             char text[400];
             std::snprintf(text, sizeof text,
@@ -129,9 +121,9 @@ void compare(const bvh& tree, const soup& s, const ray& r, float distance, tally
     }
 }
 
-// Rays aimed at the triangles of a soup, each kind at a weak spot.
+// Rays aimed at the triangles of a mesh, each kind at a weak spot.
 struct ray_maker {
-    const soup& s;
+    const linear_reference& scan;
     vector3 inside;  // a point inside the mesh
     std::mt19937 rng;
     std::uniform_real_distribution<float> unit{0.0f, 1.0f};
@@ -144,7 +136,7 @@ struct ray_maker {
         }
     }
     const triangle& any_triangle() {
-        return *s.list[std::uniform_int_distribution<int>(0, s.size() - 1)(rng)];
+        return *scan.triangles[std::uniform_int_distribution<std::size_t>(0, scan.triangles.size() - 1)(rng)];
     }
     vector3 interior(const triangle& t) {
         float u = unit(rng), v = unit(rng);
@@ -158,7 +150,7 @@ struct ray_maker {
         return {p.x + reach * signed_unit(), p.y + reach * signed_unit(), p.z + reach * signed_unit()};
     }
 
-    ray next(int kind) {
+    ray next(int kind, float far = 100000.0f) {
         const triangle& t = any_triangle();
         const int corner = std::uniform_int_distribution<int>(0, 2)(rng);
         switch (kind) {
@@ -201,7 +193,7 @@ struct ray_maker {
         }
         case 7: {  // from far away
             const vector3 p = interior(t);
-            const vector3 o = around(p, 100000.0f);
+            const vector3 o = around(p, far);
             return {o, normalize(p - o)};
         }
         default: {  // anywhere around, at anything
@@ -217,10 +209,11 @@ constexpr int ray_kinds = 9;
 // Fires `count` rays of every kind in turn with a mix of incoming distances:
 // the tracer's 150000, infinity, and the distance of the hit itself or just
 // above it (a hit at exactly the incoming distance is a miss).
-tally fire(const soup& s, const vector3& inside, long count, unsigned seed, int threads = 0) {
+tally fire(const mesh& m, const vector3& inside, long count, unsigned seed, int threads = 0) {
     bvh tree;
-    build_bvh(tree, s.list.data(), s.size(), threads);
-    ray_maker maker{s, inside, std::mt19937(seed)};
+    build_bvh(tree, m, threads);
+    const linear_reference scan(m);
+    ray_maker maker{scan, inside, std::mt19937(seed)};
     tally t;
     for (long k = 0; k < count; ++k) {
         const ray r = maker.next(static_cast<int>(k % ray_kinds));
@@ -229,10 +222,10 @@ tally fire(const soup& s, const vector3& inside, long count, unsigned seed, int 
         if (mix >= 2) {
             float nearest = 150000.0f;
             int index = -1;
-            if (linear(s.list, r, nearest, index) != hit_none)
+            if (scan.intersect(r, nearest, index) != hit_none)
                 distance = mix == 2 ? nearest : std::nextafter(nearest, inf);
         }
-        compare(tree, s, r, distance, t);
+        compare(tree, scan, r, distance, t);
     }
     return t;
 }
@@ -250,68 +243,92 @@ vector3 bunny_inside() {
     return {static_cast<float>(sum[0] / n), static_cast<float>(sum[1] / n), static_cast<float>(sum[2] / n)};
 }
 
+void expect_exact(const tally& t, long min_hits) {
+    EXPECT_EQ(t.mismatches, 0) << t.first;
+    EXPECT_EQ(t.outside_reach, 0);
+    EXPECT_GT(t.hits, min_hits);
+}
+
 }  // namespace
 
 TEST(bvh_exactness, a_million_rays_on_a_piece_of_the_bunny) {
-    const soup patch = bunny_patch(make_face(bunny(), 30000).vertex[0], 30.0f);
-    ASSERT_GT(patch.size(), 100);
     const vector3 centre = make_face(bunny(), 30000).vertex[0];
-    const tally t = fire(patch, centre, 1000008 / ray_share, 1);
-    EXPECT_EQ(t.mismatches, 0) << t.first;
-    EXPECT_GT(t.hits, t.rays / 4);
+    const triangle_soup patch = bunny_patch(centre, 30.0f);
+    ASSERT_GT(patch.size(), 100);
+    const long rays = 1000008 / ray_share;
+    expect_exact(fire(patch.view(), centre, rays, 1), rays / 4);
 }
 
 TEST(bvh_exactness, random_rays_on_the_whole_bunny) {
-    const soup all = whole_bunny();
-    ASSERT_EQ(all.size(), 69666);
-    const tally t = fire(all, bunny_inside(), 1350 / ray_share, 2);
-    EXPECT_EQ(t.mismatches, 0) << t.first;
-    EXPECT_GT(t.hits, t.rays / 3);
+    const long rays = 1350 / ray_share;
+    expect_exact(fire(bunny(), bunny_inside(), rays, 2), rays / 3);
+}
+
+// A patch split twice into quarters (sixteen times the triangles, the same
+// surface), then with one triangle far away: the outlier must not cost the
+// rays near the patch their exactness, nor theirs.
+TEST(bvh_exactness, subdivided_surfaces_and_a_far_outlier) {
+    const vector3 centre = make_face(bunny(), 12000).vertex[0];
+    triangle_soup fine = subdivided(subdivided(bunny_patch(centre, 12.0f)));
+    const long rays = 300006 / ray_share;
+    expect_exact(fire(fine.view(), centre, rays, 6), rays / 4);
+    for (float away : {5e7f, 5e9f}) {
+        triangle_soup far = fine;
+        far.add({away, 0.0f, 0.0f}, {away, 5000.0f, 0.0f}, {away, 0.0f, 5000.0f});
+        expect_exact(fire(far.view(), centre, rays / 3, 7), rays / 12);
+    }
 }
 
 // One triangle per tree: the box test is all that stands between the ray
 // and the triangle test, so every margin shortfall shows. The shapes run
-// from fat to slivers, the sizes and positions over many magnitudes.
+// from fat to slivers of every condition number down to collinear corners,
+// the sizes and positions over many magnitudes.
 TEST(bvh_exactness, lone_triangles_of_every_shape_and_scale) {
     std::mt19937 rng(3);
     std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
     tally t;
+    long slivers = 0;
     for (int n = 0; n < 40000 / ray_share; ++n) {
-        const float scale = std::ldexp(1.0f, std::uniform_int_distribution<int>(-6, 12)(rng));
-        const float offset = std::ldexp(1.0f, std::uniform_int_distribution<int>(-4, 14)(rng));
+        const int scale_exponent = n % 7 == 0 ? std::uniform_int_distribution<int>(-60, 60)(rng)
+                                              : std::uniform_int_distribution<int>(-6, 12)(rng);
+        const float scale = std::ldexp(1.0f, scale_exponent);
+        const float offset = std::ldexp(1.0f, scale_exponent + std::uniform_int_distribution<int>(-4, 14)(rng));
         const vector3 base{offset * unit(rng), offset * unit(rng), offset * unit(rng)};
         const vector3 p = base + scale * vector3{unit(rng), unit(rng), unit(rng)};
         const vector3 q = base + scale * vector3{unit(rng), unit(rng), unit(rng)};
         vector3 r = base + scale * vector3{unit(rng), unit(rng), unit(rng)};
-        if (n % 3 == 0) {  // a sliver: r close to the line through p and q
-            const float squeeze = std::ldexp(1.0f, -std::uniform_int_distribution<int>(3, 14)(rng));
-            r = p + 0.5f * (q - p) + squeeze * (r - p);
+        if (n % 3 == 0) {  // a sliver: r close to the line through p and q, or on it
+            const int squeeze = std::uniform_int_distribution<int>(3, 48)(rng);
+            r = p + 0.5f * (q - p) + (squeeze == 48 ? 0.0f : std::ldexp(1.0f, -squeeze)) * (r - p);
         }
-        soup s;
+        triangle_soup s;
         s.add(p, q, r);
+        const mesh m = s.view();
         bvh tree;
-        build_bvh(tree, s.list.data(), 1);
-        ray_maker maker{s, base, std::mt19937(static_cast<unsigned>(n))};
+        build_bvh(tree, m, 1);
+        const linear_reference scan(m);
+        slivers += scan.triangles[0]->kind == triangle_kind::sliver;
+        ray_maker maker{scan, base, std::mt19937(static_cast<unsigned>(n))};
         for (int k = 0; k < 27; ++k) {
             ray ray_k = maker.next(k % ray_kinds);
             // Bring the far kinds into this triangle's scale.
             if (k % ray_kinds == 7 || k % ray_kinds == 8) {
-                const vector3 target = maker.interior(*s.list[0]);
+                const vector3 target = maker.interior(*scan.triangles[0]);
                 ray_k.origin = maker.around(target, 50.0f * scale);
                 ray_k.direction = normalize(target - ray_k.origin);
             }
-            compare(tree, s, ray_k, k % 2 ? inf : 150000.0f, t);
+            compare(tree, scan, ray_k, k % 2 ? inf : 150000.0f, t);
         }
     }
-    EXPECT_EQ(t.mismatches, 0) << t.first;
-    EXPECT_GT(t.hits, t.rays / 10);
+    expect_exact(t, t.rays / 10);
+    EXPECT_GT(slivers, 4000 / ray_share);
 }
 
 // Copies of triangles and fans around shared corners: several triangles
 // accept the same ray at the same distance, and the lower index must win
 // whatever order the tree visits them in.
 TEST(bvh_exactness, ties_go_to_the_lower_index) {
-    soup s;
+    triangle_soup s;
     std::mt19937 rng(4);
     std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
     for (int fan = 0; fan < 40; ++fan) {
@@ -328,123 +345,134 @@ TEST(bvh_exactness, ties_go_to_the_lower_index) {
     }
     const int originals = s.size();
     for (int k = originals - 1; k >= 0; k -= 3) {  // exact copies, later in the list
-        const triangle& t = *s.list[k];
-        s.add(t.vertex[0], t.vertex[1], t.vertex[2]);
+        const vector3* v = &s.vertices[static_cast<std::size_t>(s.faces[k].vertex[0])];
+        s.add(v[0], v[1], v[2]);
     }
+    const mesh m = s.view();
     bvh tree;
-    build_bvh(tree, s.list.data(), s.size());
-    ray_maker maker{s, {0.0f, 0.0f, 0.0f}, std::mt19937(5)};
+    build_bvh(tree, m);
+    const linear_reference scan(m);
+    ray_maker maker{scan, {0.0f, 0.0f, 0.0f}, std::mt19937(5)};
     tally t;
     long ties = 0;
     for (int k = 0; k < 200000 / ray_share; ++k) {
         const ray r = maker.next(k % 3 == 2 ? 8 : k % 3);  // corners, edges, interiors
-        compare(tree, s, r, 150000.0f, t);
+        compare(tree, scan, r, 150000.0f, t);
         // Count the rays that really had a tie to break.
         float d = 150000.0f;
         int index = -1;
-        if (linear(s.list, r, d, index) != hit_none) {
+        if (scan.intersect(r, d, index) != hit_none) {
             int accepted = 0;
-            for (triangle* tri : s.list) {
+            for (const auto& tri : scan.triangles) {
                 float e = std::nextafter(d, inf);
                 if (tri->intersect(r, e) != hit_none && e == d) ++accepted;
             }
             if (accepted > 1) ++ties;
         }
     }
-    EXPECT_EQ(t.mismatches, 0) << t.first;
+    expect_exact(t, 0);
     EXPECT_GT(ties, 1000 / ray_share);
 }
 
 TEST(bvh_exactness, distances_that_leave_nothing_to_find) {
-    const soup patch = bunny_patch(make_face(bunny(), 100).vertex[0], 30.0f);
+    const triangle_soup patch = bunny_patch(make_face(bunny(), 100).vertex[0], 30.0f);
     bvh tree;
-    build_bvh(tree, patch.list.data(), patch.size());
-    const triangle& t = *patch.list[0];
+    build_bvh(tree, patch.view());
+    const triangle t(make_face(patch.view(), 0));
     const vector3 p = t.vertex[0] + 0.3f * t.edge1 + 0.3f * t.edge2;
     const ray r{p + 50.0f * t.normal, -t.normal};
     for (float distance : {0.0f, -1.0f, -inf, std::numeric_limits<float>::quiet_NaN(), 1e-3f}) {
         float d = distance;
-        int index = -3;
-        EXPECT_EQ(intersect_bvh(tree, r, d, index), hit_none);
+        bvh_hit hit;
+        EXPECT_EQ(intersect_bvh(tree, r, d, hit), hit_none);
         EXPECT_EQ(std::memcmp(&d, &distance, sizeof d), 0);
-        EXPECT_EQ(index, -3);
+        EXPECT_EQ(hit.index, -1);
     }
-    // A direction of NaNs meets nothing, and neither does an empty tree.
+    // Directions of NaNs or zeros meet nothing, and neither does an empty tree.
     const float nan = std::numeric_limits<float>::quiet_NaN();
     float d = 150000.0f;
-    int index = -3;
-    EXPECT_EQ(intersect_bvh(tree, ray{p, {nan, nan, nan}}, d, index), hit_none);
+    bvh_hit hit;
+    EXPECT_EQ(intersect_bvh(tree, ray{p, {nan, nan, nan}}, d, hit), hit_none);
+    EXPECT_EQ(intersect_bvh(tree, ray{p, {0.0f, 0.0f, 0.0f}}, d, hit), hit_none);
     bvh empty;
-    build_bvh(empty, nullptr, 0);
-    EXPECT_EQ(intersect_bvh(empty, r, d, index), hit_none);
+    build_bvh(empty, mesh{});
+    EXPECT_EQ(intersect_bvh(empty, r, d, hit), hit_none);
     EXPECT_EQ(d, 150000.0f);
     // The straight hit itself, for contrast.
-    EXPECT_EQ(intersect_bvh(tree, r, d, index), hit_outside);
+    EXPECT_EQ(intersect_bvh(tree, r, d, hit), hit_outside);
     EXPECT_FLOAT_EQ(d, 50.0f);
+    EXPECT_EQ(hit.index, 0);
+    EXPECT_EQ(hit.normal, t.normal);
 }
 
 TEST(bvh_build, same_tree_on_every_run_and_any_thread_count) {
-    const soup all = whole_bunny();
     bvh one, two, many;
-    build_bvh(one, all.list.data(), all.size(), 1);
-    build_bvh(two, all.list.data(), all.size(), 2);
-    build_bvh(many, all.list.data(), all.size(), 8);
+    build_bvh(one, bunny(), 1);
+    build_bvh(two, bunny(), 2);
+    build_bvh(many, bunny(), 8);
     for (const bvh* other : {&two, &many}) {
         ASSERT_EQ(one.nodes.size(), other->nodes.size());
         EXPECT_EQ(std::memcmp(one.nodes.data(), other->nodes.data(), one.nodes.size() * sizeof(bvh_node)), 0);
-        EXPECT_EQ(one.leaf_index, other->leaf_index);
-        EXPECT_EQ(one.loose_index, other->loose_index);
+        ASSERT_EQ(one.packets.size(), other->packets.size());
+        EXPECT_EQ(std::memcmp(one.packets.data(), other->packets.data(), one.packets.size() * sizeof(triangle_packet)), 0);
     }
 }
 
-// Every triangle that can be hit is reachable exactly once, inside every
-// box on its way down; those that can never be hit are left out.
+// Every triangle that can be hit is reachable exactly once, its reach box
+// inside every box on its way down, its fields copied as its own test has
+// them; those that can never be hit are left out.
 TEST(bvh_build, every_triangle_sits_in_one_leaf_inside_its_boxes) {
-    soup s = bunny_patch(make_face(bunny(), 5000).vertex[0], 60.0f);
+    triangle_soup s = bunny_patch(make_face(bunny(), 5000).vertex[0], 60.0f);
+    s.add({100.0f, 2.0f, 3.0f}, {300.0f, 2.0f, 3.0f}, {200.0f, 2.0f, 3.0f + 1e-4f});  // a sliver
     const int real = s.size();
     s.add({1.0f, 2.0f, 3.0f}, {2.0f, 4.0f, 6.0f}, {3.0f, 6.0f, 9.0f});  // collinear: zero normal
+    const mesh m = s.view();
+    const linear_reference scan(m);
+    ASSERT_EQ(scan.triangles[static_cast<std::size_t>(real - 1)]->kind, triangle_kind::sliver);
     bvh tree;
-    build_bvh(tree, s.list.data(), s.size());
+    build_bvh(tree, m);
 
-    std::vector<int> seen(s.size(), 0);
-    for (int i : tree.loose_index) ++seen[i];
-    struct walker {
-        const bvh& tree;
-        const soup& s;
-        std::vector<int>& seen;
-        bool inside = true;
-        void visit(std::int32_t child, const float lo[3], const float hi[3]) {
-            if (child >= 0) {
-                const bvh_node& n = tree.nodes[child];
-                for (int k = 0; k < n.child_count; ++k) {
-                    const float clo[3] = {n.bounds[0][k], n.bounds[1][k], n.bounds[2][k]};
-                    const float chi[3] = {n.bounds[3][k], n.bounds[4][k], n.bounds[5][k]};
-                    for (int a = 0; a < 3; ++a) inside = inside && lo[a] <= clo[a] && chi[a] <= hi[a];
-                    visit(n.child[k], clo, chi);
-                }
-                return;
+    std::vector<int> seen(static_cast<std::size_t>(s.size()), 0);
+    bool inside = true, copied = true;
+    auto contains = [](const float lo[3], const float hi[3], const box3& b) {
+        return lo[0] <= b.lo[0] && lo[1] <= b.lo[1] && lo[2] <= b.lo[2] && b.hi[0] <= hi[0] && b.hi[1] <= hi[1] &&
+               b.hi[2] <= hi[2];
+    };
+    auto visit = [&](auto&& self, bvh_child child, const float lo[3], const float hi[3]) -> void {
+        if (!child.is_leaf()) {
+            const bvh_node& n = tree.nodes[child.node_index()];
+            for (int k = 0; k < n.child_count; ++k) {
+                const float clo[3] = {n.bounds[0][k], n.bounds[1][k], n.bounds[2][k]};
+                const float chi[3] = {n.bounds[3][k], n.bounds[4][k], n.bounds[5][k]};
+                inside = inside && contains(lo, hi, box3{{clo[0], clo[1], clo[2]}, {chi[0], chi[1], chi[2]}});
+                self(self, n.child[k], clo, chi);
             }
-            const int first = (child & 0x7fffffff) >> 4, count = (child & 15) + 1;
-            for (int k = first; k < first + count; ++k) {
-                const triangle& t = *tree.leaf_triangles[k];
-                EXPECT_EQ(&t, s.list[tree.leaf_index[k]]);
-                ++seen[tree.leaf_index[k]];
-                // The leaves test a copy: it must be this triangle's, field for field.
-                const leaf_record& g = tree.leaf_records[k];
-                EXPECT_TRUE(g.normal == t.normal && g.offset == t.offset && g.vertex[0] == t.vertex[0] &&
-                            g.edge1 == t.edge1 && g.edge2 == t.edge2 && g.dot11 == t.dot11 &&
-                            g.dot22 == t.dot22 && g.dot12 == t.dot12)
-                    << "leaf entry " << k;
-                for (const vector3& v : t.vertex) {
-                    inside = inside && lo[0] < v.x && v.x < hi[0] && lo[1] < v.y && v.y < hi[1] && lo[2] < v.z &&
-                             v.z < hi[2];
+            return;
+        }
+        for (std::uint32_t k = child.first(); k < child.first() + static_cast<std::uint32_t>(child.length()); ++k) {
+            for (int lane = 0; lane < (child.holds_slivers() ? 1 : 4); ++lane) {
+                const int index = child.holds_slivers() ? tree.slivers[k].index : tree.packets[k].index[lane];
+                if (index < 0) continue;
+                ++seen[static_cast<std::size_t>(index)];
+                const triangle& t = *scan.triangles[static_cast<std::size_t>(index)];
+                inside = inside && contains(lo, hi, reach_box(t.vertex, t.kind));
+                if (child.holds_slivers()) {
+                    const sliver_record& r = tree.slivers[k];
+                    copied = copied && t.kind == triangle_kind::sliver && r.vertex[1] == t.vertex[1] &&
+                             r.plane.x == t.plane.x && r.plane.z == t.plane.z && r.normal == t.normal;
+                } else {
+                    const triangle_packet& p = tree.packets[k];
+                    copied = copied && t.kind == triangle_kind::regular && p.offset[lane] == t.offset &&
+                             p.normal[1][lane] == t.normal.y && p.vertex[2][lane] == t.vertex[0].z &&
+                             p.edge1[0][lane] == t.edge1.x && p.edge2[2][lane] == t.edge2.z;
                 }
             }
         }
-    } w{tree, s, seen};
+    };
     const float lo[3] = {-inf, -inf, -inf}, hi[3] = {inf, inf, inf};
-    w.visit(0, lo, hi);
-    EXPECT_TRUE(w.inside);
-    for (int i = 0; i < real; ++i) EXPECT_EQ(seen[i], 1) << "triangle " << i;
-    EXPECT_EQ(seen[real], 0);
+    visit(visit, bvh_child::node(0), lo, hi);
+    EXPECT_TRUE(inside);
+    EXPECT_TRUE(copied);
+    for (int i = 0; i < real; ++i) EXPECT_EQ(seen[static_cast<std::size_t>(i)], 1) << "triangle " << i;
+    EXPECT_EQ(seen[static_cast<std::size_t>(real)], 0);
 }

@@ -44,15 +44,15 @@ TEST(model_workers, each_worker_keeps_its_own_last_hit) {
         as_worker one(1);
         float distance = 150000.0f;
         ASSERT_EQ(m->intersect(from_below, distance), 1);
-        EXPECT_EQ(m->recorded_hit(), m->triangles[1]);
+        EXPECT_EQ(m->recorded_hit(), 1);
     }
-    EXPECT_EQ(m->recorded_hit(), nullptr);  // worker 0 has hit nothing yet
+    EXPECT_EQ(m->recorded_hit(), -1);  // worker 0 has hit nothing yet
     float distance = 150000.0f;
     ASSERT_EQ(m->intersect(from_above, distance), 1);
     EXPECT_EQ(m->get_normal({}), (vector3{0.0f, 0.0f, 1.0f}));
 
     as_worker one(1);
-    EXPECT_EQ(m->recorded_hit(), m->triangles[1]);
+    EXPECT_EQ(m->recorded_hit(), 1);
     EXPECT_EQ(m->get_normal({}), (vector3{0.0f, 0.0f, -1.0f}));
 }
 

@@ -1,0 +1,92 @@
+#include "scene/bvh_bounds.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+constexpr double unit_roundoff = 0x1p-24;         // single precision
+constexpr double double_roundoff = 0x1p-53;
+
+// The bound of docs/triangle-bounds.md, each factor twice its first-order
+// value: dist(hit, triangle) <= u·((shape·√κ + size)·L + magnitude·V)
+// + origin·u·|origin|, with L the sum of the edge lengths, V the largest
+// corner coordinate and κ the edge frame's condition number.
+constexpr double shape_factor = 40.0;
+constexpr double size_factor = 16.0;
+constexpr double magnitude_factor = 48.0;
+constexpr float origin_factor = 48.0f;
+// The double-precision test's own share, over 2^-53: its plane's tilt.
+constexpr double sliver_shape_factor = 8.0;
+constexpr double sliver_size_factor = 8.0;
+
+float round_down(double x) {
+    float f = static_cast<float>(x);
+    if (static_cast<double>(f) > x) f = std::nextafter(f, -std::numeric_limits<float>::infinity());
+    return f;
+}
+
+float round_up(double x) {
+    float f = static_cast<float>(x);
+    if (static_cast<double>(f) < x) f = std::nextafter(f, std::numeric_limits<float>::infinity());
+    return f;
+}
+
+double length(const vector3& a, const vector3& b) {
+    const double x = static_cast<double>(b.x) - a.x, y = static_cast<double>(b.y) - a.y,
+                 z = static_cast<double>(b.z) - a.z;
+    return std::sqrt(x * x + y * y + z * z);
+}
+
+box3 widened(const vector3 corner[3], double margin) {
+    box3 b;
+    for (int a = 0; a < 3; ++a) {
+        double lo = (&corner[0].x)[a], hi = lo;
+        for (int i = 1; i < 3; ++i) {
+            lo = std::min(lo, static_cast<double>((&corner[i].x)[a]));
+            hi = std::max(hi, static_cast<double>((&corner[i].x)[a]));
+        }
+        b.lo[a] = round_down(lo - margin);
+        b.hi[a] = round_up(hi + margin);
+    }
+    return b;
+}
+
+double largest_coordinate(const vector3 corner[3]) {
+    double v = 0.0;
+    for (int i = 0; i < 3; ++i)
+        v = std::max({v, std::fabs(static_cast<double>(corner[i].x)), std::fabs(static_cast<double>(corner[i].y)),
+                      std::fabs(static_cast<double>(corner[i].z))});
+    return v;
+}
+
+}  // namespace
+
+box3 reach_box(const vector3 corner[3], triangle_kind kind) {
+    // The edges as the tests see them: |e1| + |e2|, and the third edge for
+    // slivers, whose test walks all three.
+    const double size = length(corner[0], corner[1]) + length(corner[0], corner[2]);
+    double margin = unit_roundoff * (size_factor * size + magnitude_factor * largest_coordinate(corner));
+    if (kind == triangle_kind::regular) {
+        const vector3 e1 = corner[1] - corner[0];
+        const vector3 e2 = corner[2] - corner[0];
+        const double condition = edge_condition(dot(e1, e1), dot(e2, e2), dot(e1, e2));
+        margin += unit_roundoff * shape_factor * std::sqrt(condition) * size;
+    } else if (kind == triangle_kind::sliver) {
+        // The squared sine of the angle between the edges is at least 2^-60
+        // for a sliver that can be hit, so √κ stays below 2^30.
+        margin += double_roundoff * (sliver_shape_factor * 0x1p30 + sliver_size_factor) *
+                  (size + length(corner[1], corner[2]));
+    }
+    return widened(corner, margin);
+}
+
+box3 reach_box(const triangle_setup& t) { return reach_box(t.vertex, t.kind); }
+
+float ray_allowance(const vector3& origin) {
+    const float largest = std::max({std::fabs(origin.x), std::fabs(origin.y), std::fabs(origin.z)});
+    // Rounded up, so the product never falls short of the bound.
+    return std::nextafter(origin_factor * static_cast<float>(unit_roundoff) * largest,
+                          std::numeric_limits<float>::infinity());
+}

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "math/vector3.h"
+#include "scene/ray_triangle.h"
+
+// How far from a triangle a hit its test accepts can lie, as boxes: the
+// derivation of every constant is in docs/triangle-bounds.md. Exactness of
+// the hierarchy rests on it: a box is only ever rejected when no ray point
+// its triangles could accept lies in it.
+
+// An axis-aligned box, lo and hi per axis (x, y, z).
+struct box3 {
+    float lo[3];
+    float hi[3];
+};
+
+// The box that holds every point the triangle's test can accept, widened so
+// that the slab test's own rounding on it, and on any box that contains it,
+// never rejects such a point. Depends on the triangle alone: its shape (the
+// condition number of its edge frame), its size and the magnitude of its
+// coordinates. A ray adds ray_allowance to every box it tests.
+box3 reach_box(const triangle_setup& t);
+
+// The same box from the corners alone, for the builder, which has not
+// prepared the triangle yet; equal to reach_box(prepare_triangle(...)).
+box3 reach_box(const vector3 corner[3], triangle_kind kind);
+
+// What a ray adds to every side of every box: the rounding of its hit
+// points and of its slab tests that grows with its origin's magnitude.
+float ray_allowance(const vector3& origin);
