@@ -14,7 +14,7 @@ constexpr double double_roundoff = 0x1p-53;
 // + origin·u·|origin|, with L the sum of the edge lengths, V the largest
 // corner coordinate and κ the edge frame's condition number.
 constexpr double shape_factor = 40.0;
-constexpr double size_factor = 16.0;
+constexpr double size_factor = 20.0;
 constexpr double magnitude_factor = 48.0;
 constexpr float origin_factor = 48.0f;
 // The double-precision test's own share, over 2^-53: its plane's tilt.

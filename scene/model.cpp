@@ -10,6 +10,7 @@
 #include <string>
 
 #include "mesh/load_obj.h"
+#include "scene/bvh_bounds.h"
 
 namespace {
 
@@ -31,13 +32,9 @@ mesh* load_or_exit(const char* path) {
     return m;
 }
 
-// Relative widening of the bounding radius, so that rounding in the
-// triangle test can never place an accepted hit outside the sphere.
-constexpr double radius_margin = 1e-3;
-
-// Per-ray slack of the gate, relative to the ray origin's distance from the
-// centre: covers rounding of hit points computed far from the origin.
-constexpr double origin_slack = 4e-6;
+// Relative slack of the gate for its own arithmetic in double, far more
+// than the few units of 2^-53 it can be off by.
+constexpr double gate_slack = 0x1p-40;
 
 }  // namespace
 
@@ -61,23 +58,27 @@ model::model(mesh* loaded) {
     geometry = loaded;
     triangle_count = loaded->face_count > 0 ? loaded->face_count : 0;
 
-    // The sphere is centred on the centroid and reaches the farthest vertex
-    // (measured in double), a little more: a fixed radius would cut off the
-    // parts of a mesh that stick out, such as the bunny's ear tips.
+    build_bvh(hierarchy, *loaded);
+
+    // The sphere is centred on the centroid and holds the root's boxes,
+    // which hold every point any triangle's test can accept: a fixed radius
+    // would cut off the parts of a mesh that stick out, such as the bunny's
+    // ear tips.
     bounds = new sphere;
     bounds->centre = mesh_centroid(*loaded);
+    if (hierarchy.nodes.empty()) return;
+    const bvh_node& root = hierarchy.nodes[0];
     double farthest = 0.0;
-    for (int i = 0; i < loaded->vertex_count; ++i) {
-        const double dx = static_cast<double>(loaded->vertices[i].x) - bounds->centre.x;
-        const double dy = static_cast<double>(loaded->vertices[i].y) - bounds->centre.y;
-        const double dz = static_cast<double>(loaded->vertices[i].z) - bounds->centre.z;
-        farthest = std::fmax(farthest, std::sqrt(dx * dx + dy * dy + dz * dz));
+    for (int k = 0; k < root.child_count; ++k) {
+        double squared = 0.0;
+        for (int a = 0; a < 3; ++a) {
+            const double c = (&bounds->centre.x)[a];
+            const double side = std::fmax(std::fabs(root.bounds[a][k] - c), std::fabs(root.bounds[3 + a][k] - c));
+            squared += side * side;
+        }
+        farthest = std::fmax(farthest, std::sqrt(squared));
     }
-    bounds->radius = std::nextafter(static_cast<float>(farthest * (1.0 + radius_margin)),
-                                    std::numeric_limits<float>::infinity());
-    if (loaded->vertex_count <= 0) bounds->radius = 0.0f;
-
-    build_bvh(hierarchy, *loaded);
+    bounds->radius = std::nextafter(static_cast<float>(farthest), std::numeric_limits<float>::infinity());
 }
 
 model::~model() {
@@ -87,12 +88,14 @@ model::~model() {
 }
 
 bool model::may_hit(const ray& r, float distance) const {
-    if (triangle_count == 0) return false;
-    // In double, so the gate's own rounding is negligible beside the slack.
+    if (hierarchy.nodes.empty()) return false;
+    // An accepted hit lies within the ray's allowance of the root's boxes
+    // (bvh_bounds.h), hence of the sphere; the gate itself works in double.
     const double vx = static_cast<double>(bounds->centre.x) - r.origin.x;
     const double vy = static_cast<double>(bounds->centre.y) - r.origin.y;
     const double vz = static_cast<double>(bounds->centre.z) - r.origin.z;
-    const double reach = bounds->radius + origin_slack * (std::fabs(vx) + std::fabs(vy) + std::fabs(vz));
+    const double reach = (bounds->radius + static_cast<double>(ray_allowance(r.origin))) *
+                         (1.0 + gate_slack) + gate_slack * (std::fabs(vx) + std::fabs(vy) + std::fabs(vz));
     const double outside = vx * vx + vy * vy + vz * vz - reach * reach;
     // Starting inside, any triangle may lie ahead, however near `distance`
     // and wherever the sphere's far crossing is.
