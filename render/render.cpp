@@ -29,27 +29,32 @@ bool progress_dot_before(int x, int y) {
 }
 
 void render_row(scene* s, const camera& cam, int y, bool show_progress) {
+    // The row's directions first, in one loop of independent square roots
+    // and divisions, rather than one long chain of them before each trace.
+    vector3 directions[image_width];
     vector3 sample = cam.top_left + static_cast<float>(y) * cam.row_step;
+    for (int x = 0; x < image_width; ++x) {
+        const vector3 d = sample - cam.eye;
+        const float length =
+            static_cast<float>(std::sqrt(static_cast<double>(d.y * d.y + d.x * d.x + d.z * d.z)));
+        directions[x] = d * (1.0f / length);
+        sample = sample + cam.column_step;
+    }
+
+    ray primary{cam.eye, {}};
     for (int x = 0; x < image_width; ++x) {
         if (show_progress && progress_dot_before(x, y)) std::printf(".");
 
         vector3 color{0.0f, 0.0f, 0.0f};
         int depth = 0;
         float weight = 1.0f;
-
-        const vector3 d = sample - cam.eye;
-        const float length =
-            static_cast<float>(std::sqrt(static_cast<double>(d.y * d.y + d.x * d.x + d.z * d.z)));
-        const vector3 direction = d * (1.0f / length);
-
-        trace(s, &depth, max_depth, &weight, &color, air_index, ray{cam.eye, direction});
+        primary.direction = directions[x];
+        trace_ray(s, &depth, max_depth, &weight, &color, air_index, primary);
 
         float* pixel = &image[image_index(x, y)];
         pixel[0] = tone_map(color.x);
         pixel[1] = tone_map(color.y);
         pixel[2] = tone_map(color.z);
-
-        sample = sample + cam.column_step;
     }
 }
 

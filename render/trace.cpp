@@ -132,7 +132,7 @@ object* trace_chain(scene* s, int* depth, int max_depth, float* weight, vector3*
 
 }  // namespace
 
-object* trace(scene* s, int* depth, int max_depth, float* weight, vector3* accumulator,
-              float medium_index, ray r) {
+object* trace_ray(scene* s, int* depth, int max_depth, float* weight, vector3* accumulator,
+                  float medium_index, const ray& r) {
     return trace_chain(s, depth, max_depth, weight, accumulator, medium_index, r, max_refractions);
 }

@@ -11,5 +11,13 @@
 // restored. `medium_index` is the refraction index of the medium the ray
 // travels in. Returns the struck object, or null when nothing was struck or
 // the chain has gone past `max_depth` reflections.
-object* trace(scene* s, int* depth, int max_depth, float* weight, vector3* accumulator,
-              float medium_index, ray r);
+object* trace_ray(scene* s, int* depth, int max_depth, float* weight, vector3* accumulator,
+                  float medium_index, const ray& r);
+
+// The same, with the ray by value. The render loop calls trace_ray: a ray
+// built field by field and then copied whole as an argument makes the copy
+// wait for the fields' stores, a stall as long as a whole triangle test.
+inline object* trace(scene* s, int* depth, int max_depth, float* weight, vector3* accumulator,
+                     float medium_index, ray r) {
+    return trace_ray(s, depth, max_depth, weight, accumulator, medium_index, r);
+}

@@ -11,12 +11,11 @@ constexpr double double_roundoff = 0x1p-53;
 
 // The bound of docs/triangle-bounds.md, each factor twice its first-order
 // value: dist(hit, triangle) <= u·((shape·√κ + size)·L + magnitude·V)
-// + origin·u·|origin|, with L the sum of the edge lengths, V the largest
+// + 48·u·|origin| (ray_allowance), with L the sum of the edge lengths, V the largest
 // corner coordinate and κ the edge frame's condition number.
 constexpr double shape_factor = 40.0;
 constexpr double size_factor = 20.0;
 constexpr double magnitude_factor = 48.0;
-constexpr float origin_factor = 48.0f;
 // The double-precision test's own share, over 2^-53: its plane's tilt.
 constexpr double sliver_shape_factor = 8.0;
 constexpr double sliver_size_factor = 8.0;
@@ -83,10 +82,3 @@ box3 reach_box(const vector3 corner[3], triangle_kind kind) {
 }
 
 box3 reach_box(const triangle_setup& t) { return reach_box(t.vertex, t.kind); }
-
-float ray_allowance(const vector3& origin) {
-    const float largest = std::max({std::fabs(origin.x), std::fabs(origin.y), std::fabs(origin.z)});
-    // Rounded up, so the product never falls short of the bound.
-    return std::nextafter(origin_factor * static_cast<float>(unit_roundoff) * largest,
-                          std::numeric_limits<float>::infinity());
-}

@@ -26,5 +26,14 @@ box3 reach_box(const triangle_setup& t);
 box3 reach_box(const vector3 corner[3], triangle_kind kind);
 
 // What a ray adds to every side of every box: the rounding of its hit
-// points and of its slab tests that grows with its origin's magnitude.
-float ray_allowance(const vector3& origin);
+// points and of its slab tests that grows with its origin's magnitude,
+// 48·2^-24 times its largest coordinate (the factor a little over 48, so
+// that the product's own rounding never falls short).
+inline float ray_allowance(const vector3& origin) {
+    constexpr float factor = 48.0f * 0x1p-24f * (1.0f + 0x1p-20f);
+    const float x = origin.x < 0.0f ? -origin.x : origin.x;
+    const float y = origin.y < 0.0f ? -origin.y : origin.y;
+    const float z = origin.z < 0.0f ? -origin.z : origin.z;
+    const float largest = x > y ? (x > z ? x : z) : (y > z ? y : z);
+    return factor * largest;
+}

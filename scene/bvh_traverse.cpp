@@ -90,8 +90,9 @@ int intersect_bvh(const bvh& tree, const ray& r, float& distance, bvh_hit& hit) 
     const __m128 zero = _mm_setzero_ps();
     const ray_lanes lanes(r);
 
+    // Left uninitialised: only entries below `top` are ever read.
     struct entry {
-        bvh_child child;
+        std::uint32_t child;
         float distance;
     };
     entry stack[stack_size];
@@ -129,7 +130,7 @@ int intersect_bvh(const bvh& tree, const ray& r, float& distance, bvh_hit& hit) 
                 mask &= mask - 1;
                 if (mask == 0) {
                     if (entries[second] < entries[first]) std::swap(first, second);
-                    stack[top++] = {n.child[second], entries[second]};
+                    stack[top++] = {n.child[second].bits, entries[second]};
                     current = n.child[first];
                     continue;
                 }
@@ -145,7 +146,7 @@ int intersect_bvh(const bvh& tree, const ray& r, float& distance, bvh_hit& hit) 
                     }
                     order[k] = lane;
                 }
-                for (int k = count - 1; k > 0; --k) stack[top++] = {n.child[order[k]], entries[order[k]]};
+                for (int k = count - 1; k > 0; --k) stack[top++] = {n.child[order[k]].bits, entries[order[k]]};
                 current = n.child[order[0]];
                 continue;
             }
@@ -184,7 +185,7 @@ int intersect_bvh(const bvh& tree, const ray& r, float& distance, bvh_hit& hit) 
             }
             const entry e = stack[--top];
             if (e.distance <= best) {
-                current = e.child;
+                current.bits = e.child;
                 break;
             }
         }
