@@ -104,8 +104,9 @@ inline int intersect_regular(const record& g, const ray& r, float& distance) {
 }
 
 // The double-precision test for slivers: the plane of `plane` (the double
-// cross product of the edges) through corner 0, then the point of the ray
-// at the distance it reports tested against the three edges' half-planes.
+// cross product of the edges) through corner 0, then the point where the
+// ray meets it tested against the three edges' half-planes; the distance
+// reported is that point's, rounded to float.
 // Every quantity comes from the float corners and ray in double, where
 // each is exact or within a few units of 2^-53 of exact.
 inline int intersect_sliver(const vector3 corner[3], const double3& n, const ray& r, float& distance) {
@@ -115,14 +116,16 @@ inline int intersect_sliver(const vector3 corner[3], const double3& n, const ray
 
     const double ox = r.origin.x, oy = r.origin.y, oz = r.origin.z;
     const double wx = corner[0].x - ox, wy = corner[0].y - oy, wz = corner[0].z - oz;
-    const float t = static_cast<float>((n.x * wx + n.y * wy + n.z * wz) / den);
+    const double exact = (n.x * wx + n.y * wy + n.z * wz) / den;
+    const float t = static_cast<float>(exact);
     if (!(t < distance)) return hit_none;
     if (!(t > 0.0f)) return hit_none;
 
-    // The point the hit reports, and on which side of each edge it lies,
-    // seen along the normal: inside is strictly left of all three.
-    const double td = t;
-    const double px = ox + td * dx, py = oy + td * dy, pz = oz + td * dz;
+    // Where the ray meets the plane, and on which side of each edge that
+    // lies, seen along the normal: inside is strictly left of all three.
+    // The unrounded distance puts the point on the plane itself, so that the
+    // edges are where the corners say, to double precision.
+    const double px = ox + exact * dx, py = oy + exact * dy, pz = oz + exact * dz;
     for (int i = 0; i < 3; ++i) {
         const vector3& a = corner[i];
         const vector3& b = corner[i == 2 ? 0 : i + 1];
