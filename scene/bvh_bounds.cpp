@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <limits>
 
 namespace {
@@ -20,17 +22,23 @@ constexpr double magnitude_factor = 48.0;
 constexpr double sliver_shape_factor = 8.0;
 constexpr double sliver_size_factor = 8.0;
 
-float round_down(double x) {
-    float f = static_cast<float>(x);
-    if (static_cast<double>(f) > x) f = std::nextafter(f, -std::numeric_limits<float>::infinity());
+// The float one step towards -infinity from a finite f.
+float step_down(float f) {
+    if (f == 0.0f) return -std::numeric_limits<float>::denorm_min();
+    std::uint32_t bits;
+    std::memcpy(&bits, &f, sizeof bits);
+    bits += f > 0.0f ? -1 : 1;
+    std::memcpy(&f, &bits, sizeof f);
     return f;
 }
 
-float round_up(double x) {
-    float f = static_cast<float>(x);
-    if (static_cast<double>(f) < x) f = std::nextafter(f, std::numeric_limits<float>::infinity());
-    return f;
+float round_down(double x) {
+    const float f = static_cast<float>(x);
+    if (!(static_cast<double>(f) > x)) return f;
+    return std::isinf(f) ? std::numeric_limits<float>::max() : step_down(f);
 }
+
+float round_up(double x) { return -round_down(-x); }
 
 double length(const vector3& a, const vector3& b) {
     const double x = static_cast<double>(b.x) - a.x, y = static_cast<double>(b.y) - a.y,

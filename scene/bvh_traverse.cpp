@@ -6,6 +6,7 @@
 
 #include "scene/bvh.h"
 #include "scene/bvh_bounds.h"
+#include "scene/bvh_build_parts.h"
 
 // The traversal: nearest box first, the others on a stack with the distance
 // at which the ray enters them. A box is entered when the ray's segment
@@ -17,9 +18,8 @@
 namespace {
 
 // A binary tree of depth D folds into four-wide nodes of depth at most D,
-// and the builder keeps D under 64 + 31; the stack takes three entries a
-// level at most.
-constexpr int stack_size = 3 * (64 + 31) + 4;
+// and the stack takes three entries a level at most.
+constexpr int stack_size = 3 * max_binary_depth + 4;
 
 // Below this, a direction component's reciprocal could overflow: that axis
 // then culls nothing, which only costs such rays some work.

@@ -1,6 +1,7 @@
 #include "scene/ray_triangle.h"
 
 #include <cmath>
+#include <initializer_list>
 #include <limits>
 
 namespace {
@@ -33,10 +34,10 @@ double edge_condition(float dot11, float dot22, float dot12) {
 
 triangle_kind classify_triangle(const vector3 corner[3], const vector3& face_normal) {
     if (zero(face_normal)) return triangle_kind::degenerate;
-    float largest = 0.0f;
+    bool in_range = finite(face_normal);
     for (int i = 0; i < 3; ++i)
-        largest = std::fmax(largest, std::fmax(std::fabs(corner[i].x), std::fmax(std::fabs(corner[i].y), std::fabs(corner[i].z))));
-    if (!(largest <= max_regular_coordinate) || !finite(face_normal)) return triangle_kind::sliver;
+        for (float c : {corner[i].x, corner[i].y, corner[i].z}) in_range = in_range && std::fabs(c) <= max_regular_coordinate;
+    if (!in_range) return triangle_kind::sliver;
     const vector3 e1 = corner[1] - corner[0];
     const vector3 e2 = corner[2] - corner[0];
     const float d11 = dot(e1, e1), d22 = dot(e2, e2), d12 = dot(e1, e2);

@@ -405,34 +405,13 @@ TEST(bvh_exactness, distances_that_leave_nothing_to_find) {
     EXPECT_EQ(hit.normal, t.normal);
 }
 
-TEST(bvh_build, same_tree_on_every_run_and_any_thread_count) {
-    bvh one, two, many;
-    build_bvh(one, bunny(), 1);
-    build_bvh(two, bunny(), 2);
-    build_bvh(many, bunny(), 8);
-    for (const bvh* other : {&two, &many}) {
-        ASSERT_EQ(one.nodes.size(), other->nodes.size());
-        EXPECT_EQ(std::memcmp(one.nodes.data(), other->nodes.data(), one.nodes.size() * sizeof(bvh_node)), 0);
-        ASSERT_EQ(one.packets.size(), other->packets.size());
-        EXPECT_EQ(std::memcmp(one.packets.data(), other->packets.data(), one.packets.size() * sizeof(triangle_packet)), 0);
-    }
-}
+namespace {
 
 // Every triangle that can be hit is reachable exactly once, its reach box
 // inside every box on its way down, its fields copied as its own test has
-// them; those that can never be hit are left out.
-TEST(bvh_build, every_triangle_sits_in_one_leaf_inside_its_boxes) {
-    triangle_soup s = bunny_patch(make_face(bunny(), 5000).vertex[0], 60.0f);
-    s.add({100.0f, 2.0f, 3.0f}, {300.0f, 2.0f, 3.0f}, {200.0f, 2.0f, 3.0f + 1e-4f});  // a sliver
-    const int real = s.size();
-    s.add({1.0f, 2.0f, 3.0f}, {2.0f, 4.0f, 6.0f}, {3.0f, 6.0f, 9.0f});  // collinear: zero normal
-    const mesh m = s.view();
-    const linear_reference scan(m);
-    ASSERT_EQ(scan.triangles[static_cast<std::size_t>(real - 1)]->kind, triangle_kind::sliver);
-    bvh tree;
-    build_bvh(tree, m);
-
-    std::vector<int> seen(static_cast<std::size_t>(s.size()), 0);
+// them. Returns how often each triangle was reached.
+std::vector<int> walk(const bvh& tree, const linear_reference& scan) {
+    std::vector<int> seen(scan.triangles.size(), 0);
     bool inside = true, copied = true;
     auto contains = [](const float lo[3], const float hi[3], const box3& b) {
         return lo[0] <= b.lo[0] && lo[1] <= b.lo[1] && lo[2] <= b.lo[2] && b.hi[0] <= hi[0] && b.hi[1] <= hi[1] &&
@@ -473,6 +452,56 @@ TEST(bvh_build, every_triangle_sits_in_one_leaf_inside_its_boxes) {
     visit(visit, bvh_child::node(0), lo, hi);
     EXPECT_TRUE(inside);
     EXPECT_TRUE(copied);
+    return seen;
+}
+
+void expect_same_tree(const bvh& one, const bvh& other) {
+    ASSERT_EQ(one.nodes.size(), other.nodes.size());
+    EXPECT_EQ(std::memcmp(one.nodes.data(), other.nodes.data(), one.nodes.size() * sizeof(bvh_node)), 0);
+    ASSERT_EQ(one.packets.size(), other.packets.size());
+    EXPECT_EQ(std::memcmp(one.packets.data(), other.packets.data(), one.packets.size() * sizeof(triangle_packet)), 0);
+}
+
+}  // namespace
+
+TEST(bvh_build, same_tree_on_every_run_and_any_thread_count) {
+    bvh one, two, many;
+    build_bvh(one, bunny(), 1);
+    build_bvh(two, bunny(), 2);
+    build_bvh(many, bunny(), 8);
+    expect_same_tree(one, two);
+    expect_same_tree(one, many);
+}
+
+TEST(bvh_build, every_triangle_sits_in_one_leaf_inside_its_boxes) {
+    triangle_soup s = bunny_patch(make_face(bunny(), 5000).vertex[0], 60.0f);
+    s.add({100.0f, 2.0f, 3.0f}, {300.0f, 2.0f, 3.0f}, {200.0f, 2.0f, 3.0f + 1e-4f});  // a sliver
+    const int real = s.size();
+    s.add({1.0f, 2.0f, 3.0f}, {2.0f, 4.0f, 6.0f}, {3.0f, 6.0f, 9.0f});  // collinear: zero normal
+    const mesh m = s.view();
+    const linear_reference scan(m);
+    ASSERT_EQ(scan.triangles[static_cast<std::size_t>(real - 1)]->kind, triangle_kind::sliver);
+    bvh tree;
+    build_bvh(tree, m);
+    const std::vector<int> seen = walk(tree, scan);
     for (int i = 0; i < real; ++i) EXPECT_EQ(seen[static_cast<std::size_t>(i)], 1) << "triangle " << i;
     EXPECT_EQ(seen[static_cast<std::size_t>(real)], 0);
+}
+
+// The bunny split once into quarters is large enough to be sorted into
+// grid cells first: the same checks, on a tree built that way.
+TEST(bvh_build, meshes_cut_into_cells_keep_every_promise) {
+    const triangle_soup fine = subdivided(bunny_patch({0.0f, 0.0f, 0.0f}, inf));
+    ASSERT_GT(fine.size(), 1 << 18);
+    const mesh m = fine.view();
+    bvh one, two;
+    build_bvh(one, m, 1);
+    build_bvh(two, m, 2);
+    expect_same_tree(one, two);
+    const linear_reference scan(m);
+    for (int count : walk(two, scan)) ASSERT_EQ(count, 1);
+    ray_maker maker{scan, bunny_inside(), std::mt19937(8)};
+    tally t;
+    for (long k = 0; k < 900 / ray_share; ++k) compare(two, scan, maker.next(static_cast<int>(k % ray_kinds)), 150000.0f, t);
+    expect_exact(t, t.rays / 4);
 }

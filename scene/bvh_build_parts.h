@@ -1,0 +1,137 @@
+#pragma once
+
+// What the builder's stages share: boxes in vector registers, the runs of
+// them a split measures, and the binary tree the heuristic builds before it
+// is folded into four-wide nodes.
+
+#include <xmmintrin.h>
+
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+#include "scene/large_allocator.h"
+
+// Leaves hold at most this many triangles: two packets, or eight sliver
+// records (bvh_child.h checks that a leaf can name them).
+constexpr int max_leaf_size = 8;
+
+// From this depth on every split halves. The heuristic's own splits, then
+// at most 24 levels of a tree over grid cells begun just above the limit
+// (bvh_clusters.cpp), then at most 31 halvings of the triangles bound the
+// depth of the binary tree, and with it the traversal's stack
+// (bvh_traverse.cpp).
+constexpr int sah_depth_limit = 64;
+constexpr int max_binary_depth = sah_depth_limit + 24 + 31;
+
+// A box with x, y, z in the first three lanes. In a triangle's box the
+// fourth lane of `lo` carries its tag: its index, with sliver_tag set for a
+// sliver. Growing boxes leaves garbage there, which nothing reads.
+struct vbox {
+    __m128 lo = _mm_set1_ps(std::numeric_limits<float>::infinity());
+    __m128 hi = _mm_set1_ps(-std::numeric_limits<float>::infinity());
+
+    void grow(const vbox& other) {
+        lo = _mm_min_ps(lo, other.lo);
+        hi = _mm_max_ps(hi, other.hi);
+    }
+    void grow(__m128 point) {
+        lo = _mm_min_ps(lo, point);
+        hi = _mm_max_ps(hi, point);
+    }
+};
+
+constexpr std::uint32_t sliver_tag = std::uint32_t{1} << 31;
+
+inline std::uint32_t tag_of(const vbox& b) {
+    return static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_castps_si128(_mm_shuffle_ps(b.lo, b.lo, 0xff))));
+}
+
+inline bool is_sliver(const vbox& b) { return (tag_of(b) & sliver_tag) != 0; }
+
+inline float half_area(const vbox& b) {
+    const __m128 d = _mm_max_ps(_mm_sub_ps(b.hi, b.lo), _mm_setzero_ps());  // an empty box has none
+    const __m128 p = _mm_mul_ps(d, _mm_shuffle_ps(d, d, _MM_SHUFFLE(3, 0, 2, 1)));  // xy, yz, zx
+    alignas(16) float v[4];
+    _mm_store_ps(v, p);
+    return v[0] + v[1] + v[2];
+}
+
+inline __m128 centre(const vbox& b) { return _mm_add_ps(b.lo, b.hi); }  // doubled
+
+using box_list = std::vector<vbox, large_allocator<vbox>>;
+
+// The bounds of a run of boxes and of their (doubled) centres.
+struct part {
+    vbox bounds, centres;
+
+    void take(const vbox& b) {
+        bounds.grow(b);
+        centres.grow(centre(b));
+    }
+    void take(const part& p) {
+        bounds.grow(p.bounds);
+        centres.grow(p.centres);
+    }
+};
+
+// One node of the binary tree. Children are indices into the same list; a
+// leaf names a run of the box array.
+struct binary_node {
+    float lo[3];
+    float hi[3];
+    std::int32_t a;  // inner: the two children; leaf: a = -1 - first, b = count
+    std::int32_t b;
+
+    bool leaf() const { return a < 0; }
+    vbox bounds() const {
+        vbox v;
+        v.lo = _mm_setr_ps(lo[0], lo[1], lo[2], 0.0f);
+        v.hi = _mm_setr_ps(hi[0], hi[1], hi[2], 0.0f);
+        return v;
+    }
+    static binary_node make(const vbox& bounds, std::int32_t a, std::int32_t b) {
+        alignas(16) float lo[4], hi[4];
+        _mm_store_ps(lo, bounds.lo);
+        _mm_store_ps(hi, bounds.hi);
+        return {{lo[0], lo[1], lo[2]}, {hi[0], hi[1], hi[2]}, a, b};
+    }
+};
+
+// The binary tree's nodes, in slots assigned by range: the subtree over a
+// run of c boxes owns 2c - 1 slots (as many as a binary tree over c
+// leaves can need), its root in the first; its two sides, over l and c - l
+// boxes, own the next 2l - 1 and the 2(c - l) - 1 after. So builders on
+// disjoint runs write to disjoint slots, on any thread, and nothing is
+// copied or relinked. Slots never written are never touched, so cost no
+// memory.
+class node_arena {
+public:
+    explicit node_arena(std::size_t boxes)
+        : size_(boxes == 0 ? 0 : 2 * boxes - 1),
+          data_(static_cast<binary_node*>(allocate_large(size_ * sizeof(binary_node)))) {}
+    ~node_arena() { release_large(data_, size_ * sizeof(binary_node)); }
+    node_arena(const node_arena&) = delete;
+    node_arena& operator=(const node_arena&) = delete;
+
+    binary_node& operator[](int slot) { return data_[slot]; }
+    const binary_node& operator[](int slot) const { return data_[slot]; }
+    std::size_t size() const { return size_; }
+
+private:
+    std::size_t size_;
+    binary_node* data_;
+};
+
+// The binned surface area heuristic over boxes[begin, end), which it
+// partitions in place, on up to `threads` threads, from depth `depth` down,
+// into the slots from `slot` on; returns the subtree's root (which is
+// `slot`). Deterministic, whatever the threads.
+int build_sah(box_list& boxes, int begin, int end, const part& whole, int depth, int threads, node_arena& nodes,
+              int slot);
+
+// The whole binary tree over `boxes`, for any size: large inputs are first
+// sorted into the cells of a coarse grid, so that the heuristic works on
+// runs that fit in the caches, then joined by a small tree over the cells.
+// The boxes end up in leaf order; returns the root's slot.
+int build_binary_tree(box_list& boxes, const part& whole, int threads, node_arena& nodes);

@@ -1,0 +1,201 @@
+#include <xmmintrin.h>
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "scene/bvh_build_parts.h"
+#include "scene/parallel_for.h"
+
+// The top levels of a binned heuristic each stream the whole box array from
+// memory twice, and on a mesh of millions of triangles that traffic is most
+// of the build. So a large input is first sorted, once, into the cells of a
+// 16 x 16 x 16 grid over the triangles' centres (a counting sort); each
+// cell's run is then built by the heuristic on its own, while it fits in
+// the caches; a small tree over the cells, by the same heuristic on the
+// cells' boxes, joins them. A cell still too large is cut up the same way.
+
+namespace {
+
+constexpr int cluster_threshold = 1 << 18;  // fewer boxes go straight to the heuristic
+constexpr int grid_bits = 4;
+constexpr int cell_count = 1 << (3 * grid_bits);
+// The tree over at most 2^12 cells splits by the heuristic this deep, then
+// halves: it adds at most twice this many levels above the cells.
+constexpr int join_depth_limit = 12;
+static_assert(cell_count <= 1 << join_depth_limit, "the halvings must run out within the limit");
+
+// Each axis's cell coordinate, interleaved bit by bit, so that cells close
+// in the grid are close in the array too.
+std::uint32_t cell_of(__m128 c, __m128 lo, __m128 scale) {
+    const __m128 last = _mm_set1_ps(static_cast<float>((1 << grid_bits) - 1));
+    const __m128 k = _mm_min_ps(_mm_max_ps(_mm_mul_ps(_mm_sub_ps(c, lo), scale), _mm_setzero_ps()), last);
+    alignas(16) std::int32_t xyz[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(xyz), _mm_cvttps_epi32(k));
+    std::uint32_t cell = 0;
+    for (int bit = 0; bit < grid_bits; ++bit)
+        for (int a = 0; a < 3; ++a) cell |= ((static_cast<std::uint32_t>(xyz[a]) >> bit) & 1u) << (3 * bit + a);
+    return cell;
+}
+
+// One occupied cell: its run of the box array and, once built, its bounds,
+// its triangle count and its subtree's root.
+struct cell {
+    int begin = 0;
+    int end = 0;
+    part bounds;
+    int root = -1;
+};
+
+struct clusterer {
+    box_list& boxes;
+    node_arena& nodes;
+    int threads;
+
+    // Sorts boxes[begin, end) by cell, stably; returns the occupied cells
+    // in cell order.
+    std::vector<cell> sort_into_cells(int begin, int end, const part& whole) {
+        alignas(16) float lo[4], hi[4], scale[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+        _mm_store_ps(lo, whole.centres.lo);
+        _mm_store_ps(hi, whole.centres.hi);
+        for (int a = 0; a < 3; ++a)
+            if (hi[a] > lo[a]) scale[a] = static_cast<float>(1 << grid_bits) / (hi[a] - lo[a]);
+        const __m128 lo_v = _mm_load_ps(lo), scale_v = _mm_load_ps(scale);
+
+        const int count = end - begin;
+        const int chunks = threads;
+        auto chunk_begin = [&](int chunk) { return begin + static_cast<int>(static_cast<long long>(count) * chunk / chunks); };
+        std::vector<std::vector<int>> counts(static_cast<std::size_t>(chunks), std::vector<int>(cell_count, 0));
+        parallel_for(chunks, chunks, [&](int chunk) {
+            std::vector<int>& c = counts[static_cast<std::size_t>(chunk)];
+            for (int k = chunk_begin(chunk); k < chunk_begin(chunk + 1); ++k)
+                ++c[cell_of(centre(boxes[static_cast<std::size_t>(k)]), lo_v, scale_v)];
+        });
+        // Where each chunk's share of each cell goes: cells in order, and
+        // within a cell the chunks in order, so the sort is stable.
+        std::vector<cell> cells;
+        int at = begin;
+        for (int c = 0; c < cell_count; ++c) {
+            const int first = at;
+            for (std::vector<int>& chunk_counts : counts) {
+                const int n = chunk_counts[static_cast<std::size_t>(c)];
+                chunk_counts[static_cast<std::size_t>(c)] = at;
+                at += n;
+            }
+            if (at > first) cells.push_back({first, at, {}, -1});
+        }
+        box_list sorted(static_cast<std::size_t>(count));
+        parallel_for(chunks, chunks, [&](int chunk) {
+            std::vector<int>& to = counts[static_cast<std::size_t>(chunk)];
+            for (int k = chunk_begin(chunk); k < chunk_begin(chunk + 1); ++k) {
+                const vbox& b = boxes[static_cast<std::size_t>(k)];
+                sorted[static_cast<std::size_t>(to[cell_of(centre(b), lo_v, scale_v)]++ - begin)] = b;
+            }
+        });
+        if (begin == 0 && static_cast<std::size_t>(count) == boxes.size())
+            boxes.swap(sorted);
+        else
+            std::memcpy(&boxes[static_cast<std::size_t>(begin)], sorted.data(), sizeof(vbox) * static_cast<std::size_t>(count));
+        return cells;
+    }
+
+    // Builds one cell's run into its slots; returns its root.
+    int build_cell(cell& c, int depth, int cell_threads, int slot) {
+        for (int k = c.begin; k < c.end; ++k) c.bounds.take(boxes[static_cast<std::size_t>(k)]);
+        clusterer inner{boxes, nodes, cell_threads};
+        return inner.build(c.begin, c.end, depth, c.bounds, slot);
+    }
+
+    // The tree over cells[begin, end): split where the heuristic on the
+    // cells' boxes, weighted by their triangles, is cheapest; past the depth
+    // limit, at the middle cell. Its nodes take the free slots, one each.
+    int join(std::vector<cell>& cells, int begin, int end, int depth, std::vector<int>& free_slots) {
+        if (end - begin == 1) return cells[static_cast<std::size_t>(begin)].root;
+        auto at = [&](int k) -> const cell& { return cells[static_cast<std::size_t>(k)]; };
+        int best_axis = -1, best_mid = begin + (end - begin) / 2;
+        if (depth < join_depth_limit) {
+            float best_cost = 0.0f;
+            std::vector<float> right(static_cast<std::size_t>(end - begin));
+            for (int a = 0; a < 3; ++a) {
+                sort_by_axis(cells, begin, end, a);
+                vbox acc;
+                int n = 0;
+                for (int k = end - 1; k > begin; --k) {
+                    acc.grow(at(k).bounds.bounds);
+                    n += at(k).end - at(k).begin;
+                    right[static_cast<std::size_t>(k - begin)] = half_area(acc) * static_cast<float>(n);
+                }
+                acc = vbox();
+                n = 0;
+                for (int k = begin; k + 1 < end; ++k) {
+                    acc.grow(at(k).bounds.bounds);
+                    n += at(k).end - at(k).begin;
+                    const float cost = half_area(acc) * static_cast<float>(n) + right[static_cast<std::size_t>(k + 1 - begin)];
+                    if (best_axis < 0 || cost < best_cost) {
+                        best_cost = cost;
+                        best_axis = a;
+                        best_mid = k + 1;
+                    }
+                }
+            }
+        }
+        sort_by_axis(cells, begin, end, best_axis < 0 ? 0 : best_axis);
+        const int l = join(cells, begin, best_mid, depth + 1, free_slots);
+        const int r = join(cells, best_mid, end, depth + 1, free_slots);
+        vbox bounds;
+        for (int k = begin; k < end; ++k) bounds.grow(at(k).bounds.bounds);
+        const int slot = free_slots.back();
+        free_slots.pop_back();
+        nodes[slot] = binary_node::make(bounds, l, r);
+        return slot;
+    }
+
+    static void sort_by_axis(std::vector<cell>& cells, int begin, int end, int axis) {
+        std::sort(cells.begin() + begin, cells.begin() + end, [axis](const cell& x, const cell& y) {
+            alignas(16) float cx[4], cy[4];
+            _mm_store_ps(cx, centre(x.bounds.bounds));
+            _mm_store_ps(cy, centre(y.bounds.bounds));
+            return cx[axis] < cy[axis] || (cx[axis] == cy[axis] && x.begin < y.begin);
+        });
+    }
+
+    // The subtree over boxes[begin, end) in the slots from `slot` on (see
+    // node_arena). Cut into cells, each cell's run gets the slots a subtree
+    // over it would get if the cells were leaves of one tree in cell order:
+    // its 2n - 1, then one spare, which the tree over the cells takes.
+    int build(int begin, int end, int depth, const part& whole, int slot) {
+        if (end - begin < cluster_threshold || depth >= sah_depth_limit)
+            return build_sah(boxes, begin, end, whole, depth, threads, nodes, slot);
+        std::vector<cell> cells = sort_into_cells(begin, end, whole);
+        if (cells.size() == 1) return build_sah(boxes, begin, end, whole, depth, threads, nodes, slot);
+
+        std::vector<int> first_slot(cells.size()), free_slots;
+        for (std::size_t c = 0; c < cells.size(); ++c) {
+            first_slot[c] = slot + 2 * (cells[c].begin - begin);
+            if (c + 1 < cells.size()) free_slots.push_back(first_slot[c] + 2 * (cells[c].end - cells[c].begin) - 1);
+        }
+        // Cells large enough to be cut up again get every thread in turn;
+        // the rest are shared out, one thread each. Whoever builds a cell,
+        // its slots are its own.
+        const int below = depth + 2 * join_depth_limit;
+        std::vector<int> small;
+        for (std::size_t c = 0; c < cells.size(); ++c) {
+            if (cells[c].end - cells[c].begin >= cluster_threshold)
+                cells[c].root = build_cell(cells[c], below, threads, first_slot[c]);
+            else
+                small.push_back(static_cast<int>(c));
+        }
+        parallel_for(static_cast<int>(small.size()), threads, [&](int k) {
+            const std::size_t c = static_cast<std::size_t>(small[static_cast<std::size_t>(k)]);
+            cells[c].root = build_cell(cells[c], below, 1, first_slot[c]);
+        });
+        return join(cells, 0, static_cast<int>(cells.size()), depth, free_slots);
+    }
+};
+
+}  // namespace
+
+int build_binary_tree(box_list& boxes, const part& whole, int threads, node_arena& nodes) {
+    clusterer c{boxes, nodes, threads};
+    return c.build(0, static_cast<int>(boxes.size()), 0, whole, 0);
+}
