@@ -17,7 +17,7 @@
 // a leaf's triangles sit side by side in memory (bvh_fold.cpp).
 
 // Folds the binary tree into `tree` and fills its leaves from the mesh.
-// Frees `boxes` on the way.
+// Frees `boxes` and `nodes` on the way.
 void fold_tree(const mesh& m, box_list& boxes, node_arena& nodes, int root, int threads, bvh& tree);
 
 namespace {

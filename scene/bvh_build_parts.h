@@ -4,8 +4,9 @@
 // them a split measures, and the binary tree the heuristic builds before it
 // is folded into four-wide nodes.
 
-#include <xmmintrin.h>
+#include <emmintrin.h>
 
+#include <atomic>
 #include <cstdint>
 #include <limits>
 #include <vector>
@@ -26,7 +27,10 @@ constexpr int max_binary_depth = sah_depth_limit + 24 + 31;
 
 // A box with x, y, z in the first three lanes. In a triangle's box the
 // fourth lane of `lo` carries its tag: its index, with sliver_tag set for a
-// sliver. Growing boxes leaves garbage there, which nothing reads.
+// sliver; `hi` has zero there. Growing boxes only takes minima and maxima
+// of that lane. Arithmetic must not touch it (without_tag): small indices
+// read as denormal floats, and every operation on one costs a microcode
+// assist of a hundred cycles or more.
 struct vbox {
     __m128 lo = _mm_set1_ps(std::numeric_limits<float>::infinity());
     __m128 hi = _mm_set1_ps(-std::numeric_limits<float>::infinity());
@@ -49,15 +53,17 @@ inline std::uint32_t tag_of(const vbox& b) {
 
 inline bool is_sliver(const vbox& b) { return (tag_of(b) & sliver_tag) != 0; }
 
+inline __m128 without_tag(__m128 lo) { return _mm_and_ps(lo, _mm_castsi128_ps(_mm_setr_epi32(-1, -1, -1, 0))); }
+
 inline float half_area(const vbox& b) {
-    const __m128 d = _mm_max_ps(_mm_sub_ps(b.hi, b.lo), _mm_setzero_ps());  // an empty box has none
+    const __m128 d = _mm_max_ps(_mm_sub_ps(b.hi, without_tag(b.lo)), _mm_setzero_ps());  // an empty box has none
     const __m128 p = _mm_mul_ps(d, _mm_shuffle_ps(d, d, _MM_SHUFFLE(3, 0, 2, 1)));  // xy, yz, zx
     alignas(16) float v[4];
     _mm_store_ps(v, p);
     return v[0] + v[1] + v[2];
 }
 
-inline __m128 centre(const vbox& b) { return _mm_add_ps(b.lo, b.hi); }  // doubled
+inline __m128 centre(const vbox& b) { return _mm_add_ps(without_tag(b.lo), b.hi); }  // doubled
 
 using box_list = std::vector<vbox, large_allocator<vbox>>;
 
@@ -98,37 +104,75 @@ struct binary_node {
     }
 };
 
-// The binary tree's nodes, in slots assigned by range: the subtree over a
-// run of c boxes owns 2c - 1 slots (as many as a binary tree over c
-// leaves can need), its root in the first; its two sides, over l and c - l
-// boxes, own the next 2l - 1 and the 2(c - l) - 1 after. So builders on
-// disjoint runs write to disjoint slots, on any thread, and nothing is
-// copied or relinked. Slots never written are never touched, so cost no
-// memory.
+using binary_list = std::vector<binary_node, large_allocator<binary_node>>;
+
+// Appends `from` to `to`, moving its inner links by the offset they land at;
+// returns that offset.
+inline int splice(binary_list& to, const binary_list& from) {
+    const int offset = static_cast<int>(to.size());
+    for (binary_node n : from) {
+        if (!n.leaf()) {
+            n.a += offset;
+            n.b += offset;
+        }
+        to.push_back(n);
+    }
+    return offset;
+}
+
+// The binary tree's nodes, one array for the whole tree. Each subtree is
+// built in a list of its own (small, and reused by its thread), then moved
+// here into slots taken at once, whichever thread gets there first: where a
+// subtree lands does not matter, as the fold follows the links. A binary
+// tree over n boxes has fewer than 2n nodes, so that is the room; the pages
+// beyond the last slot taken are never touched.
 class node_arena {
 public:
     explicit node_arena(std::size_t boxes)
         : size_(boxes == 0 ? 0 : 2 * boxes - 1),
           data_(static_cast<binary_node*>(allocate_large(size_ * sizeof(binary_node)))) {}
-    ~node_arena() { release_large(data_, size_ * sizeof(binary_node)); }
+    ~node_arena() { release(); }
     node_arena(const node_arena&) = delete;
     node_arena& operator=(const node_arena&) = delete;
 
     binary_node& operator[](int slot) { return data_[slot]; }
     const binary_node& operator[](int slot) const { return data_[slot]; }
-    std::size_t size() const { return size_; }
+
+    // Moves a finished subtree in; returns where its root landed.
+    int take(const binary_list& subtree, int root) {
+        const int base = next_.fetch_add(static_cast<int>(subtree.size()));
+        for (std::size_t k = 0; k < subtree.size(); ++k) {
+            binary_node n = subtree[k];
+            if (!n.leaf()) {
+                n.a += base;
+                n.b += base;
+            }
+            data_[static_cast<std::size_t>(base) + k] = n;
+        }
+        return base + root;
+    }
+    int take(const binary_node& n) {
+        const int slot = next_.fetch_add(1);
+        data_[slot] = n;
+        return slot;
+    }
+    void release() {
+        release_large(data_, size_ * sizeof(binary_node));
+        data_ = nullptr;
+        size_ = 0;
+    }
 
 private:
     std::size_t size_;
     binary_node* data_;
+    std::atomic<int> next_{0};
 };
 
 // The binned surface area heuristic over boxes[begin, end), which it
 // partitions in place, on up to `threads` threads, from depth `depth` down,
-// into the slots from `slot` on; returns the subtree's root (which is
-// `slot`). Deterministic, whatever the threads.
-int build_sah(box_list& boxes, int begin, int end, const part& whole, int depth, int threads, node_arena& nodes,
-              int slot);
+// into `nodes`; returns the subtree's root. The tree's shape is the same
+// whatever the threads.
+int build_sah(box_list& boxes, int begin, int end, const part& whole, int depth, int threads, node_arena& nodes);
 
 // The whole binary tree over `boxes`, for any size: large inputs are first
 // sorted into the cells of a coarse grid, so that the heuristic works on

@@ -99,17 +99,17 @@ struct clusterer {
         return cells;
     }
 
-    // Builds one cell's run into its slots; returns its root.
-    int build_cell(cell& c, int depth, int cell_threads, int slot) {
+    // Builds one cell's run; returns its root.
+    int build_cell(cell& c, int depth, int cell_threads) {
         for (int k = c.begin; k < c.end; ++k) c.bounds.take(boxes[static_cast<std::size_t>(k)]);
         clusterer inner{boxes, nodes, cell_threads};
-        return inner.build(c.begin, c.end, depth, c.bounds, slot);
+        return inner.build(c.begin, c.end, depth, c.bounds);
     }
 
     // The tree over cells[begin, end): split where the heuristic on the
     // cells' boxes, weighted by their triangles, is cheapest; past the depth
-    // limit, at the middle cell. Its nodes take the free slots, one each.
-    int join(std::vector<cell>& cells, int begin, int end, int depth, std::vector<int>& free_slots) {
+    // limit, at the middle cell.
+    int join(std::vector<cell>& cells, int begin, int end, int depth) {
         if (end - begin == 1) return cells[static_cast<std::size_t>(begin)].root;
         auto at = [&](int k) -> const cell& { return cells[static_cast<std::size_t>(k)]; };
         int best_axis = -1, best_mid = begin + (end - begin) / 2;
@@ -140,14 +140,11 @@ struct clusterer {
             }
         }
         sort_by_axis(cells, begin, end, best_axis < 0 ? 0 : best_axis);
-        const int l = join(cells, begin, best_mid, depth + 1, free_slots);
-        const int r = join(cells, best_mid, end, depth + 1, free_slots);
+        const int l = join(cells, begin, best_mid, depth + 1);
+        const int r = join(cells, best_mid, end, depth + 1);
         vbox bounds;
         for (int k = begin; k < end; ++k) bounds.grow(at(k).bounds.bounds);
-        const int slot = free_slots.back();
-        free_slots.pop_back();
-        nodes[slot] = binary_node::make(bounds, l, r);
-        return slot;
+        return nodes.take(binary_node::make(bounds, l, r));
     }
 
     static void sort_by_axis(std::vector<cell>& cells, int begin, int end, int axis) {
@@ -159,37 +156,27 @@ struct clusterer {
         });
     }
 
-    // The subtree over boxes[begin, end) in the slots from `slot` on (see
-    // node_arena). Cut into cells, each cell's run gets the slots a subtree
-    // over it would get if the cells were leaves of one tree in cell order:
-    // its 2n - 1, then one spare, which the tree over the cells takes.
-    int build(int begin, int end, int depth, const part& whole, int slot) {
+    int build(int begin, int end, int depth, const part& whole) {
         if (end - begin < cluster_threshold || depth >= sah_depth_limit)
-            return build_sah(boxes, begin, end, whole, depth, threads, nodes, slot);
+            return build_sah(boxes, begin, end, whole, depth, threads, nodes);
         std::vector<cell> cells = sort_into_cells(begin, end, whole);
-        if (cells.size() == 1) return build_sah(boxes, begin, end, whole, depth, threads, nodes, slot);
+        if (cells.size() == 1) return build_sah(boxes, begin, end, whole, depth, threads, nodes);
 
-        std::vector<int> first_slot(cells.size()), free_slots;
-        for (std::size_t c = 0; c < cells.size(); ++c) {
-            first_slot[c] = slot + 2 * (cells[c].begin - begin);
-            if (c + 1 < cells.size()) free_slots.push_back(first_slot[c] + 2 * (cells[c].end - cells[c].begin) - 1);
-        }
         // Cells large enough to be cut up again get every thread in turn;
-        // the rest are shared out, one thread each. Whoever builds a cell,
-        // its slots are its own.
+        // the rest are shared out, one thread each.
         const int below = depth + 2 * join_depth_limit;
         std::vector<int> small;
         for (std::size_t c = 0; c < cells.size(); ++c) {
             if (cells[c].end - cells[c].begin >= cluster_threshold)
-                cells[c].root = build_cell(cells[c], below, threads, first_slot[c]);
+                cells[c].root = build_cell(cells[c], below, threads);
             else
                 small.push_back(static_cast<int>(c));
         }
         parallel_for(static_cast<int>(small.size()), threads, [&](int k) {
             const std::size_t c = static_cast<std::size_t>(small[static_cast<std::size_t>(k)]);
-            cells[c].root = build_cell(cells[c], below, 1, first_slot[c]);
+            cells[c].root = build_cell(cells[c], below, 1);
         });
-        return join(cells, 0, static_cast<int>(cells.size()), depth, free_slots);
+        return join(cells, 0, static_cast<int>(cells.size()), depth);
     }
 };
 
@@ -197,5 +184,5 @@ struct clusterer {
 
 int build_binary_tree(box_list& boxes, const part& whole, int threads, node_arena& nodes) {
     clusterer c{boxes, nodes, threads};
-    return c.build(0, static_cast<int>(boxes.size()), 0, whole, 0);
+    return c.build(0, static_cast<int>(boxes.size()), 0, whole);
 }

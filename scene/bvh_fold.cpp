@@ -132,16 +132,17 @@ void fill_sliver(const mesh& m, std::int32_t k, sliver_record& r) {
 void fold_tree(const mesh& m, box_list& boxes, node_arena& nodes, int root, int threads, bvh& tree) {
     folder f{nodes, boxes, tree.nodes, {}, {}};
     f.packet_lanes.reserve(boxes.size() + boxes.size() / 2);
-    tree.nodes.reserve(nodes.size() / 3 + 1);
+    tree.nodes.reserve(boxes.size() / 3 + 1);
     if (nodes[root].leaf()) {
         f.emit(&root, 1);  // a lone leaf still sits under a root node
     } else {
         const int pair[2] = {nodes[root].a, nodes[root].b};
         f.emit(pair, 2);
     }
-    // The boxes are done with: free them before the leaves are filled, so
-    // those can reuse the pages.
+    // The boxes and the binary tree are done with: free them before the
+    // leaves are filled, so those can reuse the pages.
     box_list().swap(boxes);
+    nodes.release();
 
     tree.packets.resize(f.packet_lanes.size() / 4);
     tree.slivers.resize(f.sliver_faces.size());

@@ -1,4 +1,4 @@
-#include <xmmintrin.h>
+#include <emmintrin.h>
 
 #include <algorithm>
 #include <limits>
@@ -19,80 +19,93 @@ constexpr int parallel_bin_threshold = 1 << 17;  // nor is binning fewer boxes o
 // partitions in place.
 struct builder {
     box_list& boxes;
-    node_arena& nodes;
+    binary_list& nodes;
     int threads;  // this builder may keep this many threads busy, itself included
 
-    int put(int slot, const vbox& bounds, std::int32_t a, std::int32_t b) {
-        nodes[slot] = binary_node::make(bounds, a, b);
-        return slot;
+    int add(const vbox& bounds, std::int32_t a, std::int32_t b) {
+        nodes.push_back(binary_node::make(bounds, a, b));
+        return static_cast<int>(nodes.size()) - 1;
     }
 
     // A leaf holds triangles of one kind: a run of both becomes two leaves
     // under one node, the single-precision ones first.
-    int leaf(int begin, int end, const part& whole, int slot) {
+    int leaf(int begin, int end, const part& whole) {
         const int count = end - begin;
         auto is_regular = [](const vbox& b) { return !is_sliver(b); };
         const int mid = static_cast<int>(std::partition(&boxes[begin], &boxes[begin] + count, is_regular) - &boxes[0]);
-        if (mid == begin || mid == end) return put(slot, whole.bounds, -1 - begin, count);
+        if (mid == begin || mid == end) return add(whole.bounds, -1 - begin, count);
         part left, right;
         for (int k = begin; k < mid; ++k) left.take(boxes[k]);
         for (int k = mid; k < end; ++k) right.take(boxes[k]);
-        const int l = put(slot + 1, left.bounds, -1 - begin, mid - begin);
-        const int r = put(slot + 2 * (mid - begin), right.bounds, -1 - mid, end - mid);
-        return put(slot, whole.bounds, l, r);
+        const int index = add(whole.bounds, 0, 0);
+        const int l = add(left.bounds, -1 - begin, mid - begin);
+        const int r = add(right.bounds, -1 - mid, end - mid);
+        nodes[static_cast<std::size_t>(index)].a = l;
+        nodes[static_cast<std::size_t>(index)].b = r;
+        return index;
     }
 
-    // The subtree over boxes[begin, end) in the slots from `slot` on (see
-    // node_arena), its root in `slot`.
-    int build(int begin, int end, int depth, const part& whole, int slot) {
+    int build(int begin, int end, int depth, const part& whole) {
         const int count = end - begin;
-        if (count <= 1) return leaf(begin, end, whole, slot);
+        // One packet's worth is a leaf: no split can cost less than testing it.
+        if (count <= 4) return leaf(begin, end, whole);
 
         part left, right;
         int mid = -1;
         if (depth < sah_depth_limit) {
             mid = sah_split(whole, begin, end, left, right);
-            if (mid == leaf_is_cheaper) return leaf(begin, end, whole, slot);
+            if (mid == leaf_is_cheaper) return leaf(begin, end, whole);
         }
         if (mid < 0) {
-            if (count <= max_leaf_size) return leaf(begin, end, whole, slot);
+            if (count <= max_leaf_size) return leaf(begin, end, whole);
             mid = begin + count / 2;  // no usable split: halve in the current order
             for (int k = begin; k < mid; ++k) left.take(boxes[k]);
             for (int k = mid; k < end; ++k) right.take(boxes[k]);
         }
 
-        const int left_slot = slot + 1, right_slot = slot + 2 * (mid - begin);
+        const int index = add(whole.bounds, 0, 0);
         int l = -1, r = -1;
         if (threads > 1 && count >= parallel_threshold) {
-            // The two sides own disjoint runs of the array and of the slots:
-            // a helper builds the left one meanwhile.
-            builder helper{boxes, nodes, threads / 2};
+            // The two sides own disjoint runs of the array. A helper builds
+            // the left one into its own list meanwhile, spliced in after.
+            binary_list helper_nodes;
+            builder helper{boxes, helper_nodes, threads / 2};
             threads -= helper.threads;
             parallel_for(2, 2, [&](int side) {
                 if (side == 0)
-                    l = helper.build(begin, mid, depth + 1, left, left_slot);
+                    l = helper.build(begin, mid, depth + 1, left);
                 else
-                    r = build(mid, end, depth + 1, right, right_slot);
+                    r = build(mid, end, depth + 1, right);
             });
             threads += helper.threads;
+            l += splice(nodes, helper_nodes);
         } else {
-            l = build(begin, mid, depth + 1, left, left_slot);
-            r = build(mid, end, depth + 1, right, right_slot);
+            l = build(begin, mid, depth + 1, left);
+            r = build(mid, end, depth + 1, right);
         }
-        return put(slot, whole.bounds, l, r);
+        nodes[static_cast<std::size_t>(index)].a = l;
+        nodes[static_cast<std::size_t>(index)].b = r;
+        return index;
     }
 
     static constexpr int leaf_is_cheaper = -2;
 
+    // Per bin, the box and count of each axis's binning; only the first
+    // `used` bins are set up, as small nodes use few.
     struct bins {
-        int count[3][bin_count] = {};
-        vbox bounds[3][bin_count];
+        int used = 0;
+        vbox bounds[bin_count][3];
+        int count[bin_count][3];
 
+        explicit bins(int u) : used(u) {
+            for (int b = 0; b < used; ++b)
+                for (int a = 0; a < 3; ++a) count[b][a] = 0;
+        }
         void merge(const bins& other) {
-            for (int a = 0; a < 3; ++a) {
-                for (int b = 0; b < bin_count; ++b) {
-                    count[a][b] += other.count[a][b];
-                    bounds[a][b].grow(other.bounds[a][b]);
+            for (int b = 0; b < used; ++b) {
+                for (int a = 0; a < 3; ++a) {
+                    count[b][a] += other.count[b][a];
+                    bounds[b][a].grow(other.bounds[b][a]);
                 }
             }
         }
@@ -114,8 +127,8 @@ struct builder {
         int k[4];
         bins_of(centre(b), lo, scale, last, k);
         for (int a = 0; a < 3; ++a) {
-            ++into.count[a][k[a]];
-            into.bounds[a][k[a]].grow(b);
+            ++into.count[k[a]][a];
+            into.bounds[k[a]][a].grow(b);
         }
     }
 
@@ -125,7 +138,7 @@ struct builder {
     void bin_run(int begin, int end, __m128 lo, __m128 scale, __m128 last, bins& into) const {
         int k = begin;
         if (end - begin >= 256) {
-            bins other;
+            bins other(into.used);
             for (; k + 1 < end; k += 2) {
                 bin_one(boxes[k], lo, scale, last, into);
                 bin_one(boxes[k + 1], lo, scale, last, other);
@@ -137,6 +150,29 @@ struct builder {
 
     // Leaves are priced by the packets of four they fill.
     static float leaf_cost(int count) { return packet_cost * static_cast<float>((count + 3) / 4); }
+
+    // The boxes swept so far on each axis, and their counts; add() takes in
+    // one more bin and returns, lane by lane, half the surface area of each
+    // axis's box times the cost of a leaf of its count.
+    struct sweep_state {
+        vbox box[3];
+        __m128i n = _mm_setzero_si128();
+
+        __m128 add(const bins& from, int b) {
+            alignas(16) std::int32_t counts[4] = {from.count[b][0], from.count[b][1], from.count[b][2], 0};
+            n = _mm_add_epi32(n, _mm_load_si128(reinterpret_cast<const __m128i*>(counts)));
+            __m128 d[4];
+            for (int a = 0; a < 3; ++a) {
+                box[a].grow(from.bounds[b][a]);
+                d[a] = _mm_max_ps(_mm_sub_ps(box[a].hi, without_tag(box[a].lo)), _mm_setzero_ps());
+            }
+            d[3] = _mm_setzero_ps();
+            _MM_TRANSPOSE4_PS(d[0], d[1], d[2], d[3]);  // now x, y, z extents of the three axes' boxes
+            const __m128 area = _mm_add_ps(_mm_add_ps(_mm_mul_ps(d[0], d[1]), _mm_mul_ps(d[1], d[2])), _mm_mul_ps(d[2], d[0]));
+            const __m128 packets = _mm_cvtepi32_ps(_mm_srli_epi32(_mm_add_epi32(n, _mm_set1_epi32(3)), 2));
+            return _mm_mul_ps(area, _mm_mul_ps(packets, _mm_set1_ps(packet_cost)));
+        }
+    };
 
     // Returns the split position, leaf_is_cheaper, or -1 when no axis
     // separates the centres. Ties go to the lower axis, then the lower bin,
@@ -156,9 +192,9 @@ struct builder {
         const __m128 scale_v = _mm_load_ps(scale);
         const __m128 lo_v = whole.centres.lo;
 
-        bins total;
+        bins total(used_bins);
         if (threads > 1 && count >= parallel_bin_threshold) {
-            std::vector<bins> partial(static_cast<std::size_t>(threads));
+            std::vector<bins> partial(static_cast<std::size_t>(threads), bins(used_bins));
             parallel_for(threads, threads, [&](int chunk) {
                 const int b = begin + static_cast<int>(static_cast<long long>(count) * chunk / threads);
                 const int e = begin + static_cast<int>(static_cast<long long>(count) * (chunk + 1) / threads);
@@ -169,30 +205,36 @@ struct builder {
             bin_run(begin, end, lo_v, scale_v, last, total);
         }
 
+        // The sweeps price all three axes at once, one lane each.
+        const __m128i axes_in_use = _mm_castps_si128(_mm_cmpgt_ps(scale_v, _mm_setzero_ps()));
+        __m128 right_cost[bin_count];
+        sweep_state acc;
+        for (int b = used_bins - 1; b > 0; --b) right_cost[b] = acc.add(total, b);
+        acc = sweep_state();
+        __m128 best_v = _mm_set1_ps(std::numeric_limits<float>::infinity());
+        __m128i best_bin_v = _mm_set1_epi32(-1);
+        const __m128i everything = _mm_set1_epi32(count);
+        for (int b = 0; b < used_bins - 1; ++b) {
+            const __m128 cost = _mm_add_ps(acc.add(total, b), right_cost[b + 1]);
+            // A split must leave something on each side, on an axis with extent.
+            const __m128i some = _mm_andnot_si128(_mm_or_si128(_mm_cmpeq_epi32(acc.n, _mm_setzero_si128()),
+                                                                _mm_cmpeq_epi32(acc.n, everything)),
+                                                  axes_in_use);
+            const __m128i better = _mm_and_si128(_mm_castps_si128(_mm_cmplt_ps(cost, best_v)), some);
+            best_v = _mm_or_ps(_mm_and_ps(_mm_castsi128_ps(better), cost), _mm_andnot_ps(_mm_castsi128_ps(better), best_v));
+            best_bin_v = _mm_or_si128(_mm_and_si128(better, _mm_set1_epi32(b)), _mm_andnot_si128(better, best_bin_v));
+        }
+        alignas(16) float best_costs[4];
+        alignas(16) std::int32_t best_bins[4];
+        _mm_store_ps(best_costs, best_v);
+        _mm_store_si128(reinterpret_cast<__m128i*>(best_bins), best_bin_v);
         float best_cost = std::numeric_limits<float>::infinity();
         int best_axis = -1, best_bin = -1;
-        for (int a = 0; a < 3; ++a) {
-            if (!(scale[a] > 0.0f)) continue;
-            float right_cost[bin_count];
-            vbox acc;
-            int n = 0;
-            for (int b = used_bins - 1; b > 0; --b) {
-                acc.grow(total.bounds[a][b]);
-                n += total.count[a][b];
-                right_cost[b] = half_area(acc) * leaf_cost(n);
-            }
-            acc = vbox();
-            n = 0;
-            for (int b = 0; b < used_bins - 1; ++b) {
-                acc.grow(total.bounds[a][b]);
-                n += total.count[a][b];
-                if (n == 0 || n == count) continue;
-                const float cost = half_area(acc) * leaf_cost(n) + right_cost[b + 1];
-                if (cost < best_cost) {
-                    best_cost = cost;
-                    best_axis = a;
-                    best_bin = b;
-                }
+        for (int a = 0; a < 3; ++a) {  // ties go to the lower axis
+            if (best_bins[a] >= 0 && best_costs[a] < best_cost) {
+                best_cost = best_costs[a];
+                best_axis = a;
+                best_bin = best_bins[a];
             }
         }
         if (best_axis < 0) return -1;
@@ -222,8 +264,12 @@ struct builder {
 
 }  // namespace
 
-int build_sah(box_list& boxes, int begin, int end, const part& whole, int depth, int threads, node_arena& nodes,
-              int slot) {
-    builder b{boxes, nodes, threads};
-    return b.build(begin, end, depth, whole, slot);
+int build_sah(box_list& boxes, int begin, int end, const part& whole, int depth, int threads, node_arena& nodes) {
+    // Each thread keeps one list for the subtrees it builds, so that after
+    // the first few the list's memory is warm.
+    thread_local binary_list scratch;
+    scratch.clear();
+    builder b{boxes, scratch, threads};
+    const int root = b.build(begin, end, depth, whole);
+    return nodes.take(scratch, root);
 }

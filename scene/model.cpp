@@ -58,7 +58,14 @@ model::model(mesh* loaded) {
     geometry = loaded;
     triangle_count = loaded->face_count > 0 ? loaded->face_count : 0;
 
-    build_bvh(hierarchy, *loaded);
+    try {
+        build_bvh(hierarchy, *loaded);
+    } catch (...) {  // the mesh was handed over: it goes with the model
+        release_mesh(loaded);
+        delete loaded;
+        geometry = nullptr;
+        throw;
+    }
 
     // The sphere is centred on the centroid and holds the root's boxes,
     // which hold every point any triangle's test can accept: a fixed radius
