@@ -1,6 +1,7 @@
 #include "tools/meshgen.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -191,67 +192,125 @@ poly_mesh make_cylinder(int segments) {
     return m;
 }
 
-poly_mesh make_platform() {
-    // 6 x 5 holes of 48 segments: 200 triangles a hole, 44 round the rim.
-    constexpr int columns = 6, rows = 5, segments = 48, per_quadrant = segments / 4;
-    constexpr double thickness = 0.004, hole_radius = 0.004;
-    const place_box box;
-    const double y[2] = {box.lo.y + floor_gap + thickness, box.lo.y + floor_gap};  // top, bottom
-    const point3 up{0.0, 1.0, 0.0}, down{0.0, -1.0, 0.0};
-    const double cell_x = (box.hi.x - box.lo.x) / columns, cell_z = (box.hi.z - box.lo.z) / rows;
+namespace {
 
-    poly_mesh m;
-    // Cell corners on the top and on the bottom face.
-    auto grid = [&](int side, int i, int j) { return static_cast<std::int32_t>(side * (columns + 1) * (rows + 1) + j * (columns + 1) + i); };
-    for (int side = 0; side < 2; ++side)
-        for (int j = 0; j <= rows; ++j)
-            for (int i = 0; i <= columns; ++i) add_vertex(m, {box.lo.x + i * cell_x, y[side], box.lo.z + j * cell_z});
+// Ear clipping of a simple polygon lying in a plane parallel to y = 0,
+// counter-clockwise in (x, z), which may pass through a vertex twice (a
+// bridge to a hole): how STL exporters cut a planar face into triangles,
+// and why their output is full of long slivers. Deterministic.
+std::vector<std::array<std::int32_t, 3>> ear_clip(const poly_mesh& m, const std::vector<std::int32_t>& polygon) {
+    const std::size_t n = polygon.size();
+    std::vector<std::size_t> prev(n), next(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        prev[i] = (i + n - 1) % n;
+        next[i] = (i + 1) % n;
+    }
+    auto at = [&](std::size_t i) -> const point3& { return m.vertices[static_cast<std::size_t>(polygon[i])]; };
+    auto turn = [](const point3& a, const point3& b, const point3& c) {  // > 0: counter-clockwise in (x, z)
+        return (b.x - a.x) * (c.z - a.z) - (b.z - a.z) * (c.x - a.x);
+    };
+    auto same = [](const point3& a, const point3& b) { return a.x == b.x && a.z == b.z; };
+    auto is_ear = [&](std::size_t c) {
+        const point3 &a = at(prev[c]), &b = at(c), &d = at(next[c]);
+        if (turn(a, b, d) <= 0.0) return false;
+        for (std::size_t q = next[next[c]]; q != prev[c]; q = next[q]) {
+            const point3& p = at(q);
+            if (same(p, a) || same(p, b) || same(p, d)) continue;
+            if (turn(a, b, p) >= 0.0 && turn(b, d, p) >= 0.0 && turn(d, a, p) >= 0.0) return false;
+        }
+        return true;
+    };
 
-    auto triangle = [&](std::int32_t a, std::int32_t b, std::int32_t c, const point3& outward) { add_facing(m, {a, b, c}, outward); };
-    for (int j = 0; j < rows; ++j) {
-        for (int i = 0; i < columns; ++i) {
-            const point3 centre{box.lo.x + (i + 0.5) * cell_x, 0.0, box.lo.z + (j + 0.5) * cell_z};
-            // Hole corners half a step off the axes, so that a quadrant's
-            // corners all face one cell corner.
-            std::int32_t hole[2][segments];
-            for (int side = 0; side < 2; ++side)
-                for (int k = 0; k < segments; ++k) {
-                    const double a = 2.0 * pi * (k + 0.5) / segments;
-                    hole[side][k] = add_vertex(m, {centre.x + hole_radius * std::cos(a), y[side], centre.z + hole_radius * std::sin(a)});
-                }
-            for (int side = 0; side < 2; ++side) {
-                // The cell corner facing each quadrant of the hole, counter-clockwise from +x+z.
-                const std::int32_t corner[4] = {grid(side, i + 1, j + 1), grid(side, i, j + 1), grid(side, i, j), grid(side, i + 1, j)};
-                const point3& face_out = side == 0 ? up : down;
-                for (int q = 0; q < 4; ++q) {
-                    const int first = q * per_quadrant;
-                    for (int k = first; k < first + per_quadrant - 1; ++k) triangle(corner[q], hole[side][k], hole[side][k + 1], face_out);
-                    const int last = first + per_quadrant - 1, next = (last + 1) % segments;
-                    triangle(corner[q], hole[side][last], hole[side][next], face_out);
-                    triangle(corner[q], hole[side][next], corner[(q + 1) % 4], face_out);
-                }
-            }
-            for (int k = 0; k < segments; ++k) {
-                const int n = (k + 1) % segments;
-                const double a = 2.0 * pi * (k + 1) / segments;
-                const point3 into_hole{-std::cos(a), 0.0, -std::sin(a)};
-                triangle(hole[0][k], hole[0][n], hole[1][n], into_hole);
-                triangle(hole[0][k], hole[1][n], hole[1][k], into_hole);
-            }
+    std::vector<std::array<std::int32_t, 3>> triangles;
+    std::size_t left = n, c = 0, tried = 0;
+    while (left > 3) {
+        if (is_ear(c)) {
+            triangles.push_back({polygon[prev[c]], polygon[c], polygon[next[c]]});
+            next[prev[c]] = next[c];
+            prev[next[c]] = prev[c];
+            c = next[c];
+            --left;
+            tried = 0;
+        } else {
+            c = next[c];
+            if (++tried > left) throw std::logic_error("ear_clip: no ear left");
         }
     }
-    // The rim: one quad per cell edge on the outline.
-    auto rim = [&](int i0, int j0, int i1, int j1, const point3& outward) {
-        triangle(grid(0, i0, j0), grid(0, i1, j1), grid(1, i1, j1), outward);
-        triangle(grid(0, i0, j0), grid(1, i1, j1), grid(1, i0, j0), outward);
-    };
-    for (int i = 0; i < columns; ++i) {
-        rim(i, 0, i + 1, 0, {0.0, 0.0, -1.0});
-        rim(i, rows, i + 1, rows, {0.0, 0.0, 1.0});
+    triangles.push_back({polygon[prev[c]], polygon[c], polygon[next[c]]});
+    return triangles;
+}
+
+}  // namespace
+
+poly_mesh make_platform() {
+    // 12 slots across the plate, each end a half circle of 62 segments:
+    // 6,156 triangles.
+    constexpr int slots = 12, arc = 62;
+    constexpr double thickness = 0.004, r = 0.002, margin = 0.008;
+    const place_box box;
+    const double x0 = box.lo.x, x1 = box.hi.x, z0 = box.lo.z, z1 = box.hi.z;
+    const double xs = x0 + margin + r, xe = x1 - margin - r;  // the straight part of every slot
+    const double pitch = (z1 - z0) / slots;
+    auto slot_z = [&](int i) { return z0 + (i + 0.5) * pitch; };
+
+    poly_mesh m;
+    // Per face: the outline counter-clockwise from (x0, z0), down the left
+    // edge last; there each slot is joined to the edge by a bridge at its
+    // height and run round clockwise, as a hole, from its leftmost point.
+    std::vector<std::int32_t> outline[2], slot_loop[2][slots];
+    for (int side = 0; side < 2; ++side) {
+        const double y = box.lo.y + floor_gap + (side == 0 ? thickness : 0.0);
+        std::vector<std::int32_t>& o = outline[side];
+        for (const point3& p : {point3{x0, y, z0}, point3{x1, y, z0}, point3{x1, y, z1}, point3{x0, y, z1}})
+            o.push_back(add_vertex(m, p));
+        for (int i = slots - 1; i >= 0; --i) {
+            // Counter-clockwise from the leftmost point: down the left end,
+            // along the bottom, up the right end, back along the top.
+            std::vector<std::int32_t>& loop = slot_loop[side][i];
+            for (int k = 0; k <= arc; ++k) {
+                const double t = pi * k / arc;
+                loop.push_back(add_vertex(m, {xe + r * std::sin(t), y, slot_z(i) - r * std::cos(t)}));
+            }
+            for (int k = 0; k <= arc; ++k) {
+                const double t = pi * k / arc;
+                loop.push_back(add_vertex(m, {xs - r * std::sin(t), y, slot_z(i) + r * std::cos(t)}));
+            }
+            std::rotate(loop.begin(), loop.begin() + (arc + 1) + arc / 2, loop.end());
+            const std::int32_t edge = add_vertex(m, {x0, y, slot_z(i)});
+            o.push_back(edge);
+            o.insert(o.end(), loop.rbegin() + static_cast<long>(loop.size()) - 1, loop.rend());
+            o.insert(o.end(), loop.rbegin(), loop.rend());
+            o.push_back(edge);
+        }
     }
-    for (int j = 0; j < rows; ++j) {
-        rim(0, j, 0, j + 1, {-1.0, 0.0, 0.0});
-        rim(columns, j, columns, j + 1, {1.0, 0.0, 0.0});
+    for (int side = 0; side < 2; ++side) {
+        const point3 out{0.0, side == 0 ? 1.0 : -1.0, 0.0};
+        for (const auto& t : ear_clip(m, outline[side])) add_facing(m, {t[0], t[1], t[2]}, out);
+    }
+    auto quad = [&](std::int32_t a, std::int32_t b, std::int32_t c, std::int32_t d, const point3& outward) {
+        add_facing(m, {a, b, c}, outward);
+        add_facing(m, {a, c, d}, outward);
+    };
+    // The slots' walls face their own middle line.
+    for (int i = 0; i < slots; ++i) {
+        const std::vector<std::int32_t> &top = slot_loop[0][i], &bottom = slot_loop[1][i];
+        for (std::size_t k = 0; k < top.size(); ++k) {
+            const std::size_t n = (k + 1) % top.size();
+            const point3& p = m.vertices[static_cast<std::size_t>(top[k])];
+            const point3& q = m.vertices[static_cast<std::size_t>(top[n])];
+            const double mx = 0.5 * (p.x + q.x), mz = 0.5 * (p.z + q.z);
+            quad(top[k], top[n], bottom[n], bottom[k], {std::clamp(mx, xs, xe) - mx, 0.0, slot_z(i) - mz});
+        }
+    }
+    // The rim: the outline's edges that are not bridges.
+    const std::vector<std::int32_t> &top = outline[0], &bottom = outline[1];
+    for (std::size_t k = 0; k < top.size(); ++k) {
+        const std::size_t n = (k + 1) % top.size();
+        const point3& p = m.vertices[static_cast<std::size_t>(top[k])];
+        const point3& q = m.vertices[static_cast<std::size_t>(top[n])];
+        const bool on_edge = (p.x == q.x && (p.x == x0 || p.x == x1)) || (p.z == q.z && (p.z == z0 || p.z == z1));
+        if (!on_edge) continue;
+        quad(top[k], top[n], bottom[n], bottom[k], {p.x == q.x ? (p.x == x0 ? -1.0 : 1.0) : 0.0, 0.0, p.z == q.z ? (p.z == z0 ? -1.0 : 1.0) : 0.0});
     }
     return m;
 }

@@ -55,10 +55,10 @@ poly_mesh subdivide(const poly_mesh& m, int times);
 // which the loader fans from its first corner into long slivers.
 poly_mesh make_cylinder(int segments);
 
-// A slicer's print bed: a thin plate lying on the floor with a grid of round
-// holes through it, all triangles, triangulated the way STL exporters do it:
-// each cell fans from its corners to the short edges of its hole, which gives
-// long, thin triangles. Closed and consistently wound.
+// A slicer's print bed: a thin plate lying on the floor with twelve slots
+// through it, all triangles, its faces ear-clipped the way STL exporters cut
+// a face with holes (each slot bridged to the plate's edge), so most
+// triangles are long slivers. Closed and consistently wound.
 poly_mesh make_platform();
 
 // Adds one triangle with 1 m legs, `distance` metres from the centre of the

@@ -28,8 +28,8 @@ const char help[] =
     "               midpoints, N times (the same surface, 4^N times the faces)\n"
     "  cylinder     a CAD export: 4096 quads round the side, each cap one\n"
     "               4096-corner polygon (16,380 triangles once fanned)\n"
-    "  platform     a slicer's print bed: a plate with 30 holes, triangulated\n"
-    "               as STL exporters do (6,044 triangles, many long and thin)\n"
+    "  platform     a slicer's print bed: a plate with 12 slots, triangulated\n"
+    "               as STL exporters do (6,156 triangles, most of them slivers)\n"
     "  outlier D    INPUT plus one 1 m triangle D metres away\n"
     "  flatten      INPUT squashed onto a vertical line (x and z times 1e-6)\n"
     "The file is written next to OUTPUT first and renamed once complete.\n";

@@ -141,13 +141,15 @@ TEST(meshgen, cylinder_loads_as_16380_triangles_closed_and_facing_out) {
     EXPECT_NEAR(volume(c), 2048 * std::sin(2 * pi / 4096) * r * r * h, 1e-9);
 }
 
-TEST(meshgen, platform_is_a_closed_plate_with_30_holes) {
+// The volume also shows that no two triangles of a face overlap.
+TEST(meshgen, platform_is_a_closed_plate_with_12_slots) {
     const poly_mesh p = make_platform();
-    EXPECT_EQ(p.triangle_count(), 6044);
+    EXPECT_EQ(p.triangle_count(), 6156);
     EXPECT_TRUE(closed_and_consistent(p));
     const place_box box;
-    const double hole = 24 * std::sin(2 * pi / 48) * 0.004 * 0.004;
-    EXPECT_NEAR(volume(p), ((box.hi.x - box.lo.x) * (box.hi.z - box.lo.z) - 30 * hole) * 0.004, 1e-12);
+    const double r = 0.002, length = box.hi.x - box.lo.x - 2 * 0.008 - 2 * r;
+    const double slot = 2 * r * length + 62 * std::sin(pi / 62) * r * r;
+    EXPECT_NEAR(volume(p), ((box.hi.x - box.lo.x) * (box.hi.z - box.lo.z) - 12 * slot) * 0.004, 1e-12);
 }
 
 TEST(meshgen, outlier_and_flattened_bunny) {
