@@ -269,13 +269,13 @@ std::string peak_cell(const side& s) {
     return format("%.0f", highest / static_cast<double>(s.triangles)) + " (" + format("%.2f GB)", highest / 1e9);
 }
 
-struct row_spec {
+struct mesh_row {
     const char* key;
     const char* label;
     const char* file;  // in the meshes folder; null: the bunny itself
 };
 
-const row_spec rows[] = {
+const mesh_row rows[] = {
     {"bunny", "bunny", nullptr},
     {"sub1", "bunny, subdivided 1x", "bunny-sub1.obj"},
     {"sub2", "bunny, subdivided 2x", "bunny-sub2.obj"},
@@ -289,7 +289,7 @@ const row_spec rows[] = {
 };
 
 struct row_result {
-    const row_spec* spec;
+    const mesh_row* mesh;
     bool present = false;
     side ours, embree;
 };
@@ -350,16 +350,16 @@ int main(int argc, char** argv) {
     if (have_embree) base_embree = run_side(embree_head, "/dev/null", p, "Embree", "empty mesh");
 
     std::vector<row_result> results;
-    for (const row_spec& spec : rows) {
-        if (!keys.empty() && std::find(keys.begin(), keys.end(), spec.key) == keys.end()) continue;
+    for (const mesh_row& entry : rows) {
+        if (!keys.empty() && std::find(keys.begin(), keys.end(), entry.key) == keys.end()) continue;
         row_result r;
-        r.spec = &spec;
-        const std::string path = spec.file ? meshes + "/" + spec.file : bunny;
+        r.mesh = &entry;
+        const std::string path = entry.file ? meshes + "/" + entry.file : bunny;
         struct stat info;
         r.present = stat(path.c_str(), &info) == 0;
         if (r.present) {
-            r.ours = run_side(ours_head, path, p, "ours", spec.label);
-            if (have_embree) r.embree = run_side(embree_head, path, p, "Embree", spec.label);
+            r.ours = run_side(ours_head, path, p, "ours", entry.label);
+            if (have_embree) r.embree = run_side(embree_head, path, p, "Embree", entry.label);
         }
         results.push_back(std::move(r));
     }
@@ -370,7 +370,7 @@ int main(int argc, char** argv) {
     std::printf("|---|---|---|---|---|---|---|---|---|---|---|---|\n");
     for (const row_result& r : results) {
         if (!r.present) {
-            std::printf("| %s | not generated |  |  |  |  |  |  |  |  |  |  |\n", r.spec->label);
+            std::printf("| %s | not generated |  |  |  |  |  |  |  |  |  |  |\n", r.mesh->label);
             continue;
         }
         const side& o = r.ours;
@@ -381,7 +381,7 @@ int main(int argc, char** argv) {
         if (load.present && o.file_bytes > 0)
             load_cell += format(" (%.0f MB/s)", static_cast<double>(o.file_bytes) / 1e6 / load.min);
         const std::string na = have_embree ? "" : "n/a";
-        std::printf("| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |\n", r.spec->label,
+        std::printf("| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |\n", r.mesh->label,
                     o.triangles > 0 ? thousands(o.triangles).c_str() : "", load_cell.c_str(),
                     with_stop(build, o, "build").c_str(), have_embree ? with_stop(e_build, e, "build").c_str() : na.c_str(),
                     ratio_cell(build, e_build).c_str(), with_stop(render, o, "render").c_str(),
@@ -414,34 +414,34 @@ int main(int argc, char** argv) {
         for (const row_result& r : results) {
             if (!r.present) continue;
             const summary render = summarise(r.ours.render), e_render = summarise(r.embree.render);
-            const std::string key = r.spec->key;
+            const std::string key = r.mesh->key;
             if (key == "sub4") {
                 const summary build = summarise(r.ours.build), e_build = summarise(r.embree.build);
                 const summary whole = summarise(r.ours.to_rendered);
                 if (!r.ours.peak_bytes.empty() && r.ours.triangles > 0) {
                     const double bpt = *std::max_element(r.ours.peak_bytes.begin(), r.ours.peak_bytes.end()) /
                                        static_cast<double>(r.ours.triangles);
-                    std::printf("| %s: peak <= 250 B/tri | %.0f B/tri | %s |\n", r.spec->label, bpt, verdict(bpt <= 250.0));
+                    std::printf("| %s: peak <= 250 B/tri | %.0f B/tri | %s |\n", r.mesh->label, bpt, verdict(bpt <= 250.0));
                 }
                 if (build.present && e_build.present)
-                    std::printf("| %s: build <= 1.5x Embree's | %.2fx | %s |\n", r.spec->label, build.median / e_build.median,
+                    std::printf("| %s: build <= 1.5x Embree's | %.2fx | %s |\n", r.mesh->label, build.median / e_build.median,
                                 verdict(build.median <= 1.5 * e_build.median));
                 if (whole.present)
-                    std::printf("| %s: start to rendered < 6 s | %.2f s | %s |\n", r.spec->label, whole.median,
+                    std::printf("| %s: start to rendered < 6 s | %.2f s | %s |\n", r.mesh->label, whole.median,
                                 verdict(whole.median < 6.0));
             }
             const double bound = key == "bunny" ? 1.0 : 2.0;
             if (render.present && e_render.present)
-                std::printf("| %s: render <= %.0fx Embree's | %.2fx | %s |\n", r.spec->label, bound,
+                std::printf("| %s: render <= %.0fx Embree's | %.2fx | %s |\n", r.mesh->label, bound,
                             render.median / e_render.median, verdict(render.median <= bound * e_render.median));
             else if (r.ours.stopped == "render")
-                std::printf("| %s: render <= %.0fx Embree's | %s | missed |\n", r.spec->label, bound,
+                std::printf("| %s: render <= %.0fx Embree's | %s | missed |\n", r.mesh->label, bound,
                             render_ratio_cell(render, e_render, r.ours).c_str());
         }
     }
     for (const row_result& r : results) {
-        if (!r.ours.error.empty()) std::printf("\n%s: our run failed: %s\n", r.spec->label, r.ours.error.c_str());
-        if (!r.embree.error.empty()) std::printf("\n%s: Embree's run failed: %s\n", r.spec->label, r.embree.error.c_str());
+        if (!r.ours.error.empty()) std::printf("\n%s: our run failed: %s\n", r.mesh->label, r.ours.error.c_str());
+        if (!r.embree.error.empty()) std::printf("\n%s: Embree's run failed: %s\n", r.mesh->label, r.embree.error.c_str());
     }
     return 0;
 }
