@@ -1,6 +1,7 @@
 #include "bench/timings.h"
 
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
@@ -189,6 +190,37 @@ double run_program_to_elapsed_line() {
     return elapsed;
 }
 
+// Runs raytracer-snapshot on the default bunny to its exit and returns the
+// seconds from its start, or -1 if it failed.
+double run_snapshot_to_picture() {
+    static const std::string picture = std::string(RT_SNAPSHOT) + "-bench.png";
+    const steady::time_point start = steady::now();
+    const pid_t child = fork();
+    if (child < 0) return -1.0;
+    if (child == 0) {
+        const int null_device = open("/dev/null", O_WRONLY);
+        if (null_device >= 0) dup2(null_device, STDOUT_FILENO);
+        execl(RT_SNAPSHOT, RT_SNAPSHOT, "--mesh", bunny_path.c_str(), "--output", picture.c_str(),
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    const double seconds = seconds_since(start);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? seconds : -1.0;
+}
+
+void whole_snapshot(benchmark::State& state) {
+    for (auto _ : state) {
+        const double seconds = run_snapshot_to_picture();
+        if (seconds < 0.0) {
+            state.SkipWithError("raytracer-snapshot failed");
+            break;
+        }
+        state.SetIterationTime(seconds);
+    }
+}
+
 void whole_program(benchmark::State& state) {
     for (auto _ : state) {
         const double seconds = run_program_to_elapsed_line();
@@ -234,6 +266,8 @@ void register_timings() {
     RegisterBenchmark(bench_mesh_load, mesh_load)->Iterations(1)->Repetitions(repetitions(15))
         ->UseManualTime()->Unit(benchmark::kMillisecond);
     RegisterBenchmark(bench_program, whole_program)->Iterations(1)->Repetitions(repetitions(9))
+        ->UseManualTime()->Unit(benchmark::kMillisecond);
+    RegisterBenchmark(bench_snapshot, whole_snapshot)->Iterations(1)->Repetitions(repetitions(9))
         ->UseManualTime()->Unit(benchmark::kMillisecond);
     RegisterBenchmark(bench_render_linear, render_with_linear_scan)->Iterations(1)->Repetitions(repetitions(3))
         ->UseManualTime()->Unit(benchmark::kMillisecond);

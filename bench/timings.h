@@ -21,6 +21,9 @@ constexpr const char* bench_build_one = "bvh_build/1_thread";
 constexpr const char* bench_mesh_load = "mesh_load/bunny";
 // The real program, from its start to its elapsed-time line.
 constexpr const char* bench_program = "program/start_to_elapsed_line";
+// raytracer-snapshot on the default bunny, from its start to its exit with
+// the picture written: a whole run.
+constexpr const char* bench_snapshot = "snapshot/start_to_picture_written";
 
 // Counts of the work behind the figures, filled in by the benchmarks.
 struct workload_facts {
