@@ -60,33 +60,31 @@ box3 widened(const vector3 corner[3], double margin) {
     return b;
 }
 
-double largest_coordinate(const vector3 corner[3]) {
-    double v = 0.0;
-    for (int i = 0; i < 3; ++i)
-        v = std::max({v, std::fabs(static_cast<double>(corner[i].x)), std::fabs(static_cast<double>(corner[i].y)),
-                      std::fabs(static_cast<double>(corner[i].z))});
-    return v;
-}
-
 }  // namespace
 
-box3 reach_box(const vector3 corner[3], triangle_kind kind) {
-    // The edges as the tests see them: |e1| + |e2|, and the third edge for
-    // slivers, whose test walks all three.
-    const double size = length(corner[0], corner[1]) + length(corner[0], corner[2]);
-    double margin = unit_roundoff * (size_factor * size + magnitude_factor * largest_coordinate(corner));
-    if (kind == triangle_kind::regular) {
-        const vector3 e1 = corner[1] - corner[0];
-        const vector3 e2 = corner[2] - corner[0];
-        const double condition = edge_condition(dot(e1, e1), dot(e2, e2), dot(e1, e2));
-        margin += unit_roundoff * shape_factor * std::sqrt(condition) * size;
-    } else if (kind == triangle_kind::sliver) {
-        // The squared sine of the angle between the edges is at least 2^-60
-        // for a sliver that can be hit, so √κ stays below 2^30.
-        margin += double_roundoff * (sliver_shape_factor * 0x1p30 + sliver_size_factor) *
-                  (size + length(corner[1], corner[2]));
+box3 reach_box(const vector3 corner[3], const triangle_shape& shape) {
+    const double magnitude = magnitude_factor * shape.largest;
+    if (shape.kind == triangle_kind::regular) {
+        // From the single-precision squared lengths and condition number the
+        // choice of test measured, a few units of 2^-24 off the exact ones:
+        // the factor of two in every constant covers that.
+        const double size = std::sqrt(static_cast<double>(shape.dot11)) + std::sqrt(static_cast<double>(shape.dot22));
+        return widened(corner, unit_roundoff * ((shape_factor * std::sqrt(shape.condition) + size_factor) * size + magnitude));
     }
-    return widened(corner, margin);
+    // Slivers, whose dot products may have overflowed: the edges in double,
+    // all three, as their test walks all three. The squared sine of the
+    // angle between the edges is at least 2^-60 for a sliver that can be
+    // hit, so √κ stays below 2^30.
+    const double size = length(corner[0], corner[1]) + length(corner[0], corner[2]);
+    const double perimeter = size + length(corner[1], corner[2]);
+    return widened(corner, unit_roundoff * (size_factor * size + magnitude) +
+                               double_roundoff * (sliver_shape_factor * 0x1p30 + sliver_size_factor) * perimeter);
+}
+
+box3 reach_box(const vector3 corner[3], triangle_kind kind) {
+    triangle_shape shape = shape_of(corner, cross(corner[1] - corner[0], corner[2] - corner[0]));
+    shape.kind = kind;
+    return reach_box(corner, shape);
 }
 
 box3 reach_box(const triangle_setup& t) { return reach_box(t.vertex, t.kind); }

@@ -21,8 +21,10 @@ struct box3 {
 // coordinates. A ray adds ray_allowance to every box it tests.
 box3 reach_box(const triangle_setup& t);
 
-// The same box from the corners alone, for the builder, which has not
-// prepared the triangle yet; equal to reach_box(prepare_triangle(...)).
+// The same box from the corners and what shape_of measured of them (for
+// the builder, which has not prepared the triangle), or from the corners
+// and the kind alone; all three agree.
+box3 reach_box(const vector3 corner[3], const triangle_shape& shape);
 box3 reach_box(const vector3 corner[3], triangle_kind kind);
 
 // What a ray adds to every side of every box: the rounding of its hit

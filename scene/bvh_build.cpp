@@ -38,9 +38,10 @@ box_list reach_boxes(const mesh& m, int threads, part* whole) {
         for (int k = begin; k < end; ++k) {
             vector3 corner[3];
             for (int j = 0; j < 3; ++j) corner[j] = m.vertices[m.faces[k].vertex[j]];
-            const triangle_kind kind = classify_triangle(corner, cross(corner[1] - corner[0], corner[2] - corner[0]));
+            const triangle_shape shape = shape_of(corner, cross(corner[1] - corner[0], corner[2] - corner[0]));
+            const triangle_kind kind = shape.kind;
             if (kind == triangle_kind::degenerate) continue;
-            const box3 b = reach_box(corner, kind);
+            const box3 b = reach_box(corner, shape);
             const std::uint32_t tag = static_cast<std::uint32_t>(k) | (kind == triangle_kind::sliver ? sliver_tag : 0);
             float tag_bits;
             std::memcpy(&tag_bits, &tag, sizeof tag_bits);

@@ -32,18 +32,28 @@ double edge_condition(float dot11, float dot22, float dot12) {
     return static_cast<double>(dot11) * dot22 / det;
 }
 
-triangle_kind classify_triangle(const vector3 corner[3], const vector3& face_normal) {
-    if (zero(face_normal)) return triangle_kind::degenerate;
-    bool in_range = finite(face_normal);
-    for (int i = 0; i < 3; ++i)
-        for (float c : {corner[i].x, corner[i].y, corner[i].z}) in_range = in_range && std::fabs(c) <= max_regular_coordinate;
-    if (!in_range) return triangle_kind::sliver;
+triangle_shape shape_of(const vector3 corner[3], const vector3& face_normal) {
+    triangle_shape s;
+    bool in_range = true;
+    for (int i = 0; i < 3; ++i) {
+        for (float c : {corner[i].x, corner[i].y, corner[i].z}) {
+            const float magnitude = std::fabs(c);
+            in_range = in_range && magnitude <= max_regular_coordinate;  // false for a NaN
+            if (magnitude > s.largest) s.largest = magnitude;
+        }
+    }
+    if (zero(face_normal)) return s;
     const vector3 e1 = corner[1] - corner[0];
     const vector3 e2 = corner[2] - corner[0];
-    const float d11 = dot(e1, e1), d22 = dot(e2, e2), d12 = dot(e1, e2);
-    if (!(std::isfinite(d11) && std::isfinite(d22) && std::isfinite(d12))) return triangle_kind::sliver;
-    if (!(d11 >= min_regular_dot && d22 >= min_regular_dot)) return triangle_kind::sliver;
-    return edge_condition(d11, d22, d12) <= max_regular_condition ? triangle_kind::regular : triangle_kind::sliver;
+    s.dot11 = dot(e1, e1);
+    s.dot22 = dot(e2, e2);
+    const float d12 = dot(e1, e2);
+    s.condition = edge_condition(s.dot11, s.dot22, d12);
+    const bool regular = in_range && finite(face_normal) && std::isfinite(s.dot11) && std::isfinite(s.dot22) &&
+                         std::isfinite(d12) && s.dot11 >= min_regular_dot && s.dot22 >= min_regular_dot &&
+                         s.condition <= max_regular_condition;
+    s.kind = regular ? triangle_kind::regular : triangle_kind::sliver;
+    return s;
 }
 
 triangle_setup prepare_triangle(const vector3 corner[3], const vector3& face_normal) {

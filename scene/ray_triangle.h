@@ -56,10 +56,26 @@ struct triangle_setup {
     double3 plane;
 };
 
-// Which test the triangle with these corners gets. `face_normal` is the
-// face record's unnormalised normal, (corner 1 - corner 0) × (corner 2 -
-// corner 0) in single precision.
-triangle_kind classify_triangle(const vector3 corner[3], const vector3& face_normal);
+// Which test a triangle gets, and what that decision measured of it: the
+// single-precision squared edge lengths, the condition number of its edge
+// frame (infinite when the frame is singular) and its largest corner
+// coordinate in magnitude.
+struct triangle_shape {
+    triangle_kind kind = triangle_kind::degenerate;
+    float dot11 = 0.0f;
+    float dot22 = 0.0f;
+    double condition = 0.0;
+    float largest = 0.0f;
+};
+
+// The shape of the triangle with these corners. `face_normal` is the face
+// record's unnormalised normal, (corner 1 - corner 0) × (corner 2 - corner
+// 0) in single precision.
+triangle_shape shape_of(const vector3 corner[3], const vector3& face_normal);
+
+inline triangle_kind classify_triangle(const vector3 corner[3], const vector3& face_normal) {
+    return shape_of(corner, face_normal).kind;
+}
 
 // Everything the tests need, for the triangle with these corners and face
 // normal.
