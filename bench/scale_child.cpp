@@ -10,9 +10,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/image.h"
 #include "mesh/load_obj.h"
 #include "render/camera.h"
-#include "render/parallel_render.h"
+#include "render/render.h"
 #include "scene/scene.h"
 #include "world/build_scene.h"
 
@@ -91,7 +92,7 @@ void run_scale_child(const char* path, int renders, double render_budget, build_
     double rendering = 0.0;
     for (int k = 0; k < renders && (k == 0 || rendering < render_budget); ++k) {
         const steady::time_point render_start = steady::now();
-        render_rows(&world, cam, 0, false);
+        render_picture(&world, cam, 0, false, image);
         const steady::time_point end = steady::now();
         const double seconds = std::chrono::duration<double>(end - render_start).count();
         rendering += seconds;

@@ -18,7 +18,6 @@
 #include "app/image.h"
 #include "mesh/load_obj.h"
 #include "render/camera.h"
-#include "render/parallel_render.h"
 #include "render/render.h"
 #include "scene/bvh.h"
 #include "scene/model.h"
@@ -100,10 +99,10 @@ public:
 void render_with_bvh(benchmark::State& state) {
     for (auto _ : state) {
         steady::time_point start = steady::now();
-        render_rows(&world, cam, 1, false);
+        render_picture(&world, cam, 1, false, image);
         const double one = seconds_since(start);
         start = steady::now();
-        render_rows(&world, cam, 0, false);
+        render_picture(&world, cam, 0, false, image);
         const double all = seconds_since(start);
         state.counters["one_thread"] = one;
         state.counters["all_threads"] = all;
@@ -116,7 +115,8 @@ void render_with_linear_scan(benchmark::State& state) {
     world.objects[0] = &stand_in;
     for (auto _ : state) {
         const steady::time_point start = steady::now();
-        for (int y = 0; y < image_height; y += linear_row_step) render_row(&world, cam, y, false);
+        static float row_buffer[image_width * 3];
+        for (int y = 0; y < image_height; y += linear_row_step) render_row(&world, cam, y, row_buffer);
         state.SetIterationTime(seconds_since(start) * linear_row_step);
     }
     world.objects[0] = bunny;
@@ -252,7 +252,7 @@ void register_timings() {
 
     recorder rec(*bunny);
     world.objects[0] = &rec;
-    render_rows(&world, cam, 1, false);
+    render_picture(&world, cam, 1, false, image);
     world.objects[0] = bunny;
 
     facts.render_queries = static_cast<long>(render_queries.size());

@@ -7,12 +7,22 @@
 // "spawning rays", the progress dots and "done \n".
 void render();
 
-// Traces the 800 pixels of row `y` of `s` into `image`, left to right. With
-// `show_progress` it prints each progress dot just before its pixel. Each
-// row writes only its own pixels and allocates nothing; rows may run at the
-// same time only if tracing leaves the scene untouched (a model remembers
-// its last hit).
-void render_row(scene* s, const camera& cam, int y, bool show_progress);
+// Renders every row of `s` into `picture`, laid out as the image is (by
+// column, three floats a pixel), on `threads` threads (0: one per hardware
+// thread; never more than max_workers). Rows are handed out in runs of a
+// few as threads come free. Each helper thread runs as its own worker
+// (scene/worker.h), the calling thread as worker 0, so the picture is the
+// same bit for bit whatever the thread count. With `show_progress` the
+// calling thread prints the progress dots of each row once it and all rows
+// above it are finished: the dots come out in pixel order, the same 84 of
+// them. Allocates nothing per pixel. Call it from one thread at a time.
+void render_picture(scene* s, const camera& cam, int threads, bool show_progress, float* picture);
+
+// Traces the 800 pixels of row `y` of `s`, left to right, into `row`: the
+// red, green and blue of pixel x at row[3x], row[3x + 1], row[3x + 2]. Writes
+// nothing else and allocates nothing. Rows may run at the same time only on
+// distinct workers (a model remembers its last hit per worker).
+void render_row(scene* s, const camera& cam, int y, float* row);
 
 // Whether a progress dot precedes pixel (x, y): 84 of them over the image.
 bool progress_dot_before(int x, int y);

@@ -1,4 +1,3 @@
-#include "render/parallel_render.h"
 
 #include <gtest/gtest.h>
 
@@ -67,7 +66,12 @@ void render_some_rows(scene* s, const std::vector<int>& rows) {
     std::atomic<std::size_t> next{0};
     auto work = [&](int worker) {
         current_worker = worker;
-        for (std::size_t k; (k = next.fetch_add(1)) < rows.size();) render_row(s, cam, rows[k], false);
+        float row_buffer[image_width * 3];
+        for (std::size_t k; (k = next.fetch_add(1)) < rows.size();) {
+            render_row(s, cam, rows[k], row_buffer);
+            for (int x = 0; x < image_width; ++x)
+                for (int c = 0; c < 3; ++c) image[image_index(x, rows[k]) + static_cast<std::size_t>(c)] = row_buffer[3 * x + c];
+        }
         current_worker = 0;
     };
     std::thread helper(work, 1);
@@ -134,7 +138,7 @@ TEST(parallel_render, same_picture_and_dots_on_any_thread_count) {
     const camera cam = setup_camera();
 
     testing::internal::CaptureStdout();
-    render_rows(&world.s, cam, 1, true);
+    render_picture(&world.s, cam, 1, true, image);
     const std::string one_output = testing::internal::GetCapturedStdout();
     const std::vector<float> one = picture();
     EXPECT_EQ(one_output, std::string(84, '.'));
@@ -142,7 +146,7 @@ TEST(parallel_render, same_picture_and_dots_on_any_thread_count) {
     for (int threads : {2, 3, 8}) {
         std::fill(image, image + image_width * image_height * 3, -1.0f);
         testing::internal::CaptureStdout();
-        render_rows(&world.s, cam, threads, true);
+        render_picture(&world.s, cam, threads, true, image);
         EXPECT_EQ(testing::internal::GetCapturedStdout(), one_output) << threads << " threads";
         EXPECT_EQ(std::memcmp(one.data(), image, one.size() * sizeof(float)), 0) << threads << " threads";
     }

@@ -35,7 +35,8 @@ void centre_on_pixel(sphere& s, const camera& cam, int x, int y, float distance,
     catcher.solid = false;
     catcher.wanted = x;
     test_scene only({&catcher});
-    render_row(only.get(), cam, y, false);
+    float row_buffer[image_width * 3];
+    render_row(only.get(), cam, y, row_buffer);
     s.centre = catcher.caught.origin + catcher.caught.direction * distance;
     s.radius = radius;
 }
