@@ -32,9 +32,10 @@ mesh* load_or_exit(const char* path) {
     return m;
 }
 
-// Relative slack of the gate for its own arithmetic in double, far more
-// than the few units of 2^-53 it can be off by.
-constexpr double gate_slack = 0x1p-40;
+// Slack of the gate, relative to the ray origin's distance from the centre:
+// covers directions a few units of 2^-24 off unit length, and the
+// cancellation in the gate's own double arithmetic far from the sphere.
+constexpr double gate_slack = 4e-6;
 
 }  // namespace
 
@@ -101,8 +102,8 @@ bool model::may_hit(const ray& r, float distance) const {
     const double vx = static_cast<double>(bounds->centre.x) - r.origin.x;
     const double vy = static_cast<double>(bounds->centre.y) - r.origin.y;
     const double vz = static_cast<double>(bounds->centre.z) - r.origin.z;
-    const double reach = (bounds->radius + static_cast<double>(ray_allowance(r.origin))) *
-                         (1.0 + gate_slack) + gate_slack * (std::fabs(vx) + std::fabs(vy) + std::fabs(vz));
+    const double reach = bounds->radius + static_cast<double>(ray_allowance(r.origin)) +
+                         gate_slack * (std::fabs(vx) + std::fabs(vy) + std::fabs(vz));
     const double outside = vx * vx + vy * vy + vz * vz - reach * reach;
     // Starting inside, any triangle may lie ahead, however near `distance`
     // and wherever the sphere's far crossing is.
@@ -111,8 +112,11 @@ bool model::may_hit(const ray& r, float distance) const {
     if (b <= 0.0) return false;   // heading away from the sphere
     const double disc = b * b - outside;
     if (disc < 0.0) return false;
-    // Every point of the sphere lies at or beyond the entry crossing.
-    return b - std::sqrt(disc) < static_cast<double>(distance);
+    // Every point of the sphere lies at or beyond the entry crossing,
+    // b - sqrt(disc): it is nearer than `distance` when b - distance is
+    // negative or its square is below disc (no square root to wait for).
+    const double ahead = b - static_cast<double>(distance);
+    return ahead < 0.0 || ahead * ahead < disc;
 }
 
 int model::intersect(const ray& r, float& distance) {
