@@ -38,8 +38,15 @@ struct ray_lanes {
 // intersect_regular on the four lanes at once, against the distance
 // `limit`: returns the mask of the lanes that accept (bit k for lane k) and
 // their distances in `t`. Every operation is the scalar test's, in its
-// order and precision, so each lane answers bit for bit as the scalar test
-// would (including the double-precision solve, done two lanes at a time).
+// order and precision, so each lane answers as the scalar test would, bit
+// for bit. The one shortcut: the scalar test accepts when u and v, each
+// the double quotient num/det rounded to float, are above 0 and their sum
+// below 1. With det > 0, num_u and num_v above det·2^-100 put both
+// quotients above 2^-100, whose roundings are positive; a sum of
+// numerators below det·(1 - 2^-20) puts the rounded sum below 1 even after
+// three roundings of relative size 2^-24 or less. Numerators at or below 0,
+// or summing above det·(1 + 2^-20), fail as surely. Only what lies between
+// is worked out as the scalar test does.
 inline int packet_hits(const triangle_packet& p, const ray_lanes& r, __m128 limit, __m128* t_out) {
     const __m128 zero = _mm_setzero_ps();
     auto dot3 = [](__m128 ax, __m128 ay, __m128 az, __m128 bx, __m128 by, __m128 bz) {
@@ -67,17 +74,40 @@ inline int packet_hits(const triangle_packet& p, const ray_lanes& r, __m128 limi
     const __m128 d22 = dot3(e2x, e2y, e2z, e2x, e2y, e2z);
     const __m128 d12 = dot3(e1x, e1y, e1z, e2x, e2y, e2z);
 
-    // The barycentric solve in double, lanes 0-1 then 2-3.
-    __m128 u_half[2], v_half[2];
-    __m128d sum_ok[2];
+    // The barycentric solve in double, lanes 0-1 then 2-3: the numerators of
+    // u and v over the determinant, which is positive for every triangle
+    // that gets this test. Where the numerators leave no doubt (see
+    // sure_barycentric) the divisions and roundings need not be done;
+    // only points within about 2^-20 of an edge take them.
+    __m128d num_u[2], num_v[2], det[2];
+    int sure_in = 0, sure_out = 0;
     for (int h = 0; h < 2; ++h) {
         auto widen = [h](__m128 x) { return _mm_cvtps_pd(h == 0 ? x : _mm_movehl_ps(x, x)); };
         const __m128d da = widen(a), db = widen(b), s11 = widen(d11), s22 = widen(d22), s12 = widen(d12);
-        const __m128d det = _mm_sub_pd(_mm_mul_pd(s11, s22), _mm_mul_pd(s12, s12));
-        const __m128d u = _mm_div_pd(_mm_sub_pd(_mm_mul_pd(da, s22), _mm_mul_pd(db, s12)), det);
-        const __m128d v = _mm_div_pd(_mm_sub_pd(_mm_mul_pd(db, s11), _mm_mul_pd(da, s12)), det);
-        u_half[h] = _mm_cvtpd_ps(u);
-        v_half[h] = _mm_cvtpd_ps(v);
+        det[h] = _mm_sub_pd(_mm_mul_pd(s11, s22), _mm_mul_pd(s12, s12));
+        num_u[h] = _mm_sub_pd(_mm_mul_pd(da, s22), _mm_mul_pd(db, s12));
+        num_v[h] = _mm_sub_pd(_mm_mul_pd(db, s11), _mm_mul_pd(da, s12));
+        const __m128d tiny = _mm_mul_pd(det[h], _mm_set1_pd(0x1p-100));
+        const __m128d sum = _mm_add_pd(num_u[h], num_v[h]);
+        const __m128d in = _mm_and_pd(_mm_and_pd(_mm_cmpgt_pd(num_u[h], tiny), _mm_cmpgt_pd(num_v[h], tiny)),
+                                      _mm_cmplt_pd(sum, _mm_mul_pd(det[h], _mm_set1_pd(1.0 - 0x1p-20))));
+        const __m128d zero_d = _mm_setzero_pd();
+        const __m128d out = _mm_or_pd(_mm_or_pd(_mm_cmple_pd(num_u[h], zero_d), _mm_cmple_pd(num_v[h], zero_d)),
+                                      _mm_cmpgt_pd(sum, _mm_mul_pd(det[h], _mm_set1_pd(1.0 + 0x1p-20))));
+        sure_in |= _mm_movemask_pd(in) << (2 * h);
+        sure_out |= _mm_movemask_pd(out) << (2 * h);
+    }
+    if ((mask & ~(sure_in | sure_out)) == 0) {
+        *t_out = t;
+        return mask & sure_in;
+    }
+
+    // Some lane is too close to call: u and v as the scalar test rounds them.
+    __m128 u_half[2], v_half[2];
+    __m128d sum_ok[2];
+    for (int h = 0; h < 2; ++h) {
+        u_half[h] = _mm_cvtpd_ps(_mm_div_pd(num_u[h], det[h]));
+        v_half[h] = _mm_cvtpd_ps(_mm_div_pd(num_v[h], det[h]));
         sum_ok[h] = _mm_cmplt_pd(_mm_add_pd(_mm_cvtps_pd(u_half[h]), _mm_cvtps_pd(v_half[h])), _mm_set1_pd(1.0));
     }
     const __m128 u = _mm_movelh_ps(u_half[0], u_half[1]);
