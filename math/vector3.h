@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cmath>
+
 // Points, directions and RGB colours alike (red, green, blue in x, y, z).
 // Every operation rounds its result to single precision, so a named value
 // built from these helpers is the float the tracer's arithmetic defines.
@@ -22,6 +24,11 @@ inline float dot(const vector3& a, const vector3& b) { return a.x * b.x + a.y * 
 inline vector3 cross(const vector3& a, const vector3& b) {
     return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
 }
+
+// A float's square root as the system takes it: in double, then rounded to
+// float. Every square root of a named single-precision value goes through
+// here, so they all round alike.
+inline float rounded_sqrt(float x) { return static_cast<float>(std::sqrt(static_cast<double>(x))); }
 
 // One square root and one reciprocal, each rounded to float, then three
 // multiplications. The zero vector has no direction; it maps to itself

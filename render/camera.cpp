@@ -29,7 +29,7 @@ vector3 to_world(const matrix3x4& m, const vector3& p) {
 
 camera setup_camera() {
     const vector3 view = look_at - position;
-    const float length = static_cast<float>(std::sqrt(static_cast<double>(dot(view, view))));
+    const float length = rounded_sqrt(dot(view, view));
     const vector3 forward = view * (1.0f / length);
 
     // Neither X nor Y is normalised (both have length sqrt(1 - F.y²)); the

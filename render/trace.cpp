@@ -16,10 +16,6 @@ constexpr float refraction_offset = 0.0001f;
 // scene needs more than a handful per primary ray.
 constexpr int max_refractions = 64;
 
-float rounded_sqrt(float x) {
-    return static_cast<float>(std::sqrt(static_cast<double>(x)));
-}
-
 // True when some object lies strictly nearer than `bound` along `shadow`;
 // the first one found ends the search.
 bool occluded(scene* s, const ray& shadow, float bound) {

@@ -17,7 +17,7 @@ int sphere::intersect(const ray& r, float& distance) {
     // A tangent ray (disc exactly 0) still hits.
     if (disc < 0.0f) return hit_none;
 
-    const float s = static_cast<float>(std::sqrt(static_cast<double>(disc)));
+    const float s = rounded_sqrt(disc);
     const float near_root = b - s;
     const float far_root = b + s;
     if (near_root > min_distance && near_root < distance) {
