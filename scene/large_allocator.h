@@ -2,6 +2,8 @@
 
 #include <cstddef>
 #include <memory>
+#include <new>
+#include <utility>
 
 // Memory for the few big arrays built once per run (the BVH, the model's
 // triangles). On the virtual machines this runs on, every first touch of a
@@ -32,6 +34,18 @@ struct large_allocator {
 
     T* allocate(std::size_t n) { return static_cast<T*>(allocate_large(n * sizeof(T))); }
     void deallocate(T* p, std::size_t n) noexcept { release_large(p, n * sizeof(T)); }
+
+    // Growing a vector default-initialises its new elements rather than
+    // zeroing them: the big arrays are written in full right after, and a
+    // first pass of zeros over gigabytes would only cost time.
+    template <typename U>
+    void construct(U* p) noexcept(noexcept(U())) {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <typename U, typename... Args>
+    void construct(U* p, Args&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
 
     template <typename U>
     bool operator==(const large_allocator<U>&) const noexcept { return true; }
