@@ -154,5 +154,12 @@ void fold_tree(const mesh& m, box_list& boxes, node_arena& nodes, int root, int 
         for (int k = begin; k < end; ++k)
             fill_packet(m, &f.packet_lanes[4 * static_cast<std::size_t>(k)], tree.packets[static_cast<std::size_t>(k)]);
     });
-    for (std::size_t k = 0; k < tree.slivers.size(); ++k) fill_sliver(m, f.sliver_faces[k], tree.slivers[k]);
+    const int sliver_count = static_cast<int>(tree.slivers.size());
+    const int sliver_chunks = sliver_count >= parallel_threshold ? threads : 1;
+    parallel_for(sliver_chunks, sliver_chunks, [&](int chunk) {
+        const int begin = static_cast<int>(static_cast<long long>(sliver_count) * chunk / sliver_chunks);
+        const int end = static_cast<int>(static_cast<long long>(sliver_count) * (chunk + 1) / sliver_chunks);
+        for (int k = begin; k < end; ++k)
+            fill_sliver(m, f.sliver_faces[static_cast<std::size_t>(k)], tree.slivers[static_cast<std::size_t>(k)]);
+    });
 }

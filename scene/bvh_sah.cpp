@@ -65,7 +65,9 @@ struct builder {
 
         const int index = add(whole.bounds, 0, 0);
         int l = -1, r = -1;
-        if (threads > 1 && count >= parallel_threshold) {
+        // Two threads only pay when both sides are large: a far outlier
+        // split off alone would leave one thread with all the work.
+        if (threads > 1 && std::min(mid - begin, end - mid) >= parallel_threshold) {
             // The two sides own disjoint runs of the array. A helper builds
             // the left one into its own list meanwhile, spliced in after.
             binary_list helper_nodes;
