@@ -73,29 +73,32 @@ int intersect_bvh(const bvh& tree, const ray& r, float& distance, bvh_hit& hit) 
         limit = next_up(best);
     };
 
-    const float o[3] = {r.origin.x, r.origin.y, r.origin.z};
-    const float dir[3] = {r.direction.x, r.direction.y, r.direction.z};
-    const float allowance = ray_allowance(r.origin);
-    __m128 inv[3], near_shift[3], far_shift[3];
+    // Near plane lo - m (hi + m when the direction is negative), far plane
+    // hi + m (lo - m): the slab distances as box·inv - shift, all three
+    // axes at once. An axis whose direction component is below
+    // min_culling_component (zero included) culls nothing: box·0 - (+inf)
+    // and box·0 - (-inf) make its slab the whole line.
+    const __m128 o = _mm_setr_ps(r.origin.x, r.origin.y, r.origin.z, 0.0f);
+    const __m128 d = _mm_setr_ps(r.direction.x, r.direction.y, r.direction.z, 1.0f);
+    const __m128 sign = _mm_and_ps(d, _mm_set1_ps(-0.0f));
+    const __m128 signed_allowance = _mm_or_ps(_mm_set1_ps(ray_allowance(r.origin)), sign);
+    const __m128 culls = _mm_cmpge_ps(_mm_andnot_ps(_mm_set1_ps(-0.0f), d), _mm_set1_ps(min_culling_component));
+    const __m128 inv_all = _mm_and_ps(_mm_div_ps(_mm_set1_ps(1.0f), d), culls);
+    const __m128 near_all = _mm_or_ps(_mm_and_ps(culls, _mm_mul_ps(_mm_add_ps(o, signed_allowance), inv_all)),
+                                      _mm_andnot_ps(culls, _mm_set1_ps(INFINITY)));
+    const __m128 far_all = _mm_or_ps(_mm_and_ps(culls, _mm_mul_ps(_mm_sub_ps(o, signed_allowance), inv_all)),
+                                     _mm_andnot_ps(culls, _mm_set1_ps(-INFINITY)));
+    const int negative = _mm_movemask_ps(sign);
+    const __m128 inv[3] = {_mm_shuffle_ps(inv_all, inv_all, 0x00), _mm_shuffle_ps(inv_all, inv_all, 0x55),
+                           _mm_shuffle_ps(inv_all, inv_all, 0xaa)};
+    const __m128 near_shift[3] = {_mm_shuffle_ps(near_all, near_all, 0x00), _mm_shuffle_ps(near_all, near_all, 0x55),
+                                  _mm_shuffle_ps(near_all, near_all, 0xaa)};
+    const __m128 far_shift[3] = {_mm_shuffle_ps(far_all, far_all, 0x00), _mm_shuffle_ps(far_all, far_all, 0x55),
+                                 _mm_shuffle_ps(far_all, far_all, 0xaa)};
     int near_row[3], far_row[3];
     for (int a = 0; a < 3; ++a) {
-        const bool negative = std::signbit(dir[a]);
-        near_row[a] = negative ? 3 + a : a;
-        far_row[a] = negative ? a : 3 + a;
-        if (std::fabs(dir[a]) < min_culling_component) {
-            // box·0 - (+inf) and box·0 - (-inf): the slab is the whole line.
-            inv[a] = _mm_setzero_ps();
-            near_shift[a] = _mm_set1_ps(INFINITY);
-            far_shift[a] = _mm_set1_ps(-INFINITY);
-            continue;
-        }
-        // Near plane lo - m (hi + m when the direction is negative), far
-        // plane hi + m (lo - m): the slab distances as box·inv - shift.
-        const float i = 1.0f / dir[a];
-        const float s = negative ? -allowance : allowance;
-        inv[a] = _mm_set1_ps(i);
-        near_shift[a] = _mm_set1_ps((o[a] + s) * i);
-        far_shift[a] = _mm_set1_ps((o[a] - s) * i);
+        near_row[a] = (negative >> a) & 1 ? 3 + a : a;
+        far_row[a] = (negative >> a) & 1 ? a : 3 + a;
     }
     const __m128 zero = _mm_setzero_ps();
     const ray_lanes lanes(r);
