@@ -45,9 +45,10 @@ box_list reach_boxes(const mesh& m, int threads, part* whole) {
             const std::uint32_t tag = static_cast<std::uint32_t>(k) | (kind == triangle_kind::sliver ? sliver_tag : 0);
             float tag_bits;
             std::memcpy(&tag_bits, &tag, sizeof tag_bits);
-            vbox& v = boxes[static_cast<std::size_t>(out++)];
+            vbox v;
             v.lo = _mm_setr_ps(b.lo[0], b.lo[1], b.lo[2], tag_bits);
             v.hi = _mm_setr_ps(b.hi[0], b.hi[1], b.hi[2], 0.0f);
+            boxes.put(static_cast<std::size_t>(out++), v);
             parts[static_cast<std::size_t>(chunk)].take(v);
         }
         kept[static_cast<std::size_t>(chunk)] = out - begin;
@@ -56,11 +57,11 @@ box_list reach_boxes(const mesh& m, int threads, part* whole) {
     std::size_t size = 0;
     for (int chunk = 0; chunk < chunks; ++chunk) {
         const std::size_t begin = static_cast<std::size_t>(static_cast<long long>(n) * chunk / chunks);
-        if (size != begin) std::memmove(&boxes[size], &boxes[begin], sizeof(vbox) * static_cast<std::size_t>(kept[chunk]));
+        if (size != begin) std::memmove(boxes.data() + size, boxes.data() + begin, sizeof(vbox) * static_cast<std::size_t>(kept[chunk]));
         size += static_cast<std::size_t>(kept[chunk]);
         whole->take(parts[static_cast<std::size_t>(chunk)]);
     }
-    boxes.resize(size);
+    boxes.shrink(size);
     return boxes;
 }
 

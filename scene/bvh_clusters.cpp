@@ -89,13 +89,13 @@ struct clusterer {
             std::vector<int>& to = counts[static_cast<std::size_t>(chunk)];
             for (int k = chunk_begin(chunk); k < chunk_begin(chunk + 1); ++k) {
                 const vbox& b = boxes[static_cast<std::size_t>(k)];
-                sorted[static_cast<std::size_t>(to[cell_of(centre(b), lo_v, scale_v)]++ - begin)] = b;
+                sorted.put(static_cast<std::size_t>(to[cell_of(centre(b), lo_v, scale_v)]++ - begin), b);
             }
         });
         if (begin == 0 && static_cast<std::size_t>(count) == boxes.size())
             boxes.swap(sorted);
         else
-            std::memcpy(&boxes[static_cast<std::size_t>(begin)], sorted.data(), sizeof(vbox) * static_cast<std::size_t>(count));
+            std::memcpy(boxes.data() + begin, sorted.data(), sizeof(vbox) * static_cast<std::size_t>(count));
         return cells;
     }
 

@@ -141,7 +141,7 @@ void fold_tree(const mesh& m, box_list& boxes, node_arena& nodes, int root, int 
     }
     // The boxes and the binary tree are done with: free them before the
     // leaves are filled, so those can reuse the pages.
-    box_list().swap(boxes);
+    boxes.release();
     nodes.release();
 
     tree.packets.resize(f.packet_lanes.size() / 4);
