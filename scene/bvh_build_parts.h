@@ -207,6 +207,47 @@ private:
     std::atomic<int> next_{0};
 };
 
+// A coarse grid over the triangles' (doubled) centres, 16 cells an axis,
+// for sorting large inputs into cells before the heuristic sees them
+// (bvh_clusters.cpp). Cells are numbered with each axis's coordinate
+// interleaved bit by bit, so that cells close in the grid are close in the
+// array too.
+constexpr int cluster_threshold = 1 << 18;  // fewer boxes go straight to the heuristic
+constexpr int grid_bits = 4;
+constexpr int cell_count = 1 << (3 * grid_bits);
+
+struct cell_grid {
+    __m128 lo;
+    __m128 scale;
+
+    // Over the box that holds every centre.
+    explicit cell_grid(const vbox& centres) : lo(centres.lo) {
+        alignas(16) float l[4], h[4], s[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+        _mm_store_ps(l, centres.lo);
+        _mm_store_ps(h, centres.hi);
+        for (int a = 0; a < 3; ++a)
+            if (h[a] > l[a]) s[a] = static_cast<float>(1 << grid_bits) / (h[a] - l[a]);
+        scale = _mm_load_ps(s);
+    }
+
+    std::uint32_t cell(__m128 doubled_centre) const {
+        const __m128 last = _mm_set1_ps(static_cast<float>((1 << grid_bits) - 1));
+        const __m128 k = _mm_min_ps(_mm_max_ps(_mm_mul_ps(_mm_sub_ps(doubled_centre, lo), scale), _mm_setzero_ps()), last);
+        alignas(16) std::int32_t xyz[4];
+        _mm_store_si128(reinterpret_cast<__m128i*>(xyz), _mm_cvttps_epi32(k));
+        std::uint32_t c = 0;
+        for (int bit = 0; bit < grid_bits; ++bit)
+            for (int a = 0; a < 3; ++a) c |= ((static_cast<std::uint32_t>(xyz[a]) >> bit) & 1u) << (3 * bit + a);
+        return c;
+    }
+};
+
+// A run of the box array whose boxes all lie in one cell.
+struct cell_run {
+    int begin;
+    int end;
+};
+
 // The binned surface area heuristic over boxes[begin, end), which it
 // partitions in place, on up to `threads` threads, from depth `depth` down,
 // into `nodes`; returns the subtree's root. The tree's shape is the same
@@ -214,7 +255,9 @@ private:
 int build_sah(box_list& boxes, int begin, int end, const part& whole, int depth, int threads, node_arena& nodes);
 
 // The whole binary tree over `boxes`, for any size: large inputs are first
-// sorted into the cells of a coarse grid, so that the heuristic works on
-// runs that fit in the caches, then joined by a small tree over the cells.
-// The boxes end up in leaf order; returns the root's slot.
-int build_binary_tree(box_list& boxes, const part& whole, int threads, node_arena& nodes);
+// sorted into the cells of a coarse grid (or come sorted, with `cells`
+// naming the runs), so that the heuristic works on runs that fit in the
+// caches, then joined by a small tree over the cells. The boxes end up in
+// leaf order; returns the root's slot.
+int build_binary_tree(box_list& boxes, const part& whole, int threads, node_arena& nodes,
+                      const std::vector<cell_run>* cells = nullptr);

@@ -17,26 +17,10 @@
 
 namespace {
 
-constexpr int cluster_threshold = 1 << 18;  // fewer boxes go straight to the heuristic
-constexpr int grid_bits = 4;
-constexpr int cell_count = 1 << (3 * grid_bits);
 // The tree over at most 2^12 cells splits by the heuristic this deep, then
 // halves: it adds at most twice this many levels above the cells.
 constexpr int join_depth_limit = 12;
 static_assert(cell_count <= 1 << join_depth_limit, "the halvings must run out within the limit");
-
-// Each axis's cell coordinate, interleaved bit by bit, so that cells close
-// in the grid are close in the array too.
-std::uint32_t cell_of(__m128 c, __m128 lo, __m128 scale) {
-    const __m128 last = _mm_set1_ps(static_cast<float>((1 << grid_bits) - 1));
-    const __m128 k = _mm_min_ps(_mm_max_ps(_mm_mul_ps(_mm_sub_ps(c, lo), scale), _mm_setzero_ps()), last);
-    alignas(16) std::int32_t xyz[4];
-    _mm_store_si128(reinterpret_cast<__m128i*>(xyz), _mm_cvttps_epi32(k));
-    std::uint32_t cell = 0;
-    for (int bit = 0; bit < grid_bits; ++bit)
-        for (int a = 0; a < 3; ++a) cell |= ((static_cast<std::uint32_t>(xyz[a]) >> bit) & 1u) << (3 * bit + a);
-    return cell;
-}
 
 // One occupied cell: its run of the box array and, once built, its bounds,
 // its triangle count and its subtree's root.
@@ -55,12 +39,7 @@ struct clusterer {
     // Sorts boxes[begin, end) by cell, stably; returns the occupied cells
     // in cell order.
     std::vector<cell> sort_into_cells(int begin, int end, const part& whole) {
-        alignas(16) float lo[4], hi[4], scale[4] = {0.0f, 0.0f, 0.0f, 0.0f};
-        _mm_store_ps(lo, whole.centres.lo);
-        _mm_store_ps(hi, whole.centres.hi);
-        for (int a = 0; a < 3; ++a)
-            if (hi[a] > lo[a]) scale[a] = static_cast<float>(1 << grid_bits) / (hi[a] - lo[a]);
-        const __m128 lo_v = _mm_load_ps(lo), scale_v = _mm_load_ps(scale);
+        const cell_grid grid(whole.centres);
 
         const int count = end - begin;
         const int chunks = threads;
@@ -69,7 +48,7 @@ struct clusterer {
         parallel_for(chunks, chunks, [&](int chunk) {
             std::vector<int>& c = counts[static_cast<std::size_t>(chunk)];
             for (int k = chunk_begin(chunk); k < chunk_begin(chunk + 1); ++k)
-                ++c[cell_of(centre(boxes[static_cast<std::size_t>(k)]), lo_v, scale_v)];
+                ++c[grid.cell(centre(boxes[static_cast<std::size_t>(k)]))];
         });
         // Where each chunk's share of each cell goes: cells in order, and
         // within a cell the chunks in order, so the sort is stable.
@@ -89,7 +68,7 @@ struct clusterer {
             std::vector<int>& to = counts[static_cast<std::size_t>(chunk)];
             for (int k = chunk_begin(chunk); k < chunk_begin(chunk + 1); ++k) {
                 const vbox& b = boxes[static_cast<std::size_t>(k)];
-                sorted.put(static_cast<std::size_t>(to[cell_of(centre(b), lo_v, scale_v)]++ - begin), b);
+                sorted.put(static_cast<std::size_t>(to[grid.cell(centre(b))]++ - begin), b);
             }
         });
         if (begin == 0 && static_cast<std::size_t>(count) == boxes.size())
@@ -161,7 +140,10 @@ struct clusterer {
             return build_sah(boxes, begin, end, whole, depth, threads, nodes);
         std::vector<cell> cells = sort_into_cells(begin, end, whole);
         if (cells.size() == 1) return build_sah(boxes, begin, end, whole, depth, threads, nodes);
+        return build_cells(cells, depth);
+    }
 
+    int build_cells(std::vector<cell>& cells, int depth) {
         // Cells large enough to be cut up again get every thread in turn;
         // the rest are shared out, one thread each.
         const int below = depth + 2 * join_depth_limit;
@@ -182,7 +164,11 @@ struct clusterer {
 
 }  // namespace
 
-int build_binary_tree(box_list& boxes, const part& whole, int threads, node_arena& nodes) {
+int build_binary_tree(box_list& boxes, const part& whole, int threads, node_arena& nodes,
+                      const std::vector<cell_run>* runs) {
     clusterer c{boxes, nodes, threads};
-    return c.build(0, static_cast<int>(boxes.size()), 0, whole);
+    if (runs == nullptr || runs->size() < 2) return c.build(0, static_cast<int>(boxes.size()), 0, whole);
+    std::vector<cell> cells;
+    for (const cell_run& r : *runs) cells.push_back({r.begin, r.end, {}, -1});
+    return c.build_cells(cells, 0);
 }
