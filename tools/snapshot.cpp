@@ -9,10 +9,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "app/image.h"
+#include "app/output.h"
 #include "app/pixel.h"
 #include "app/timed_render.h"
 #include "scene/scene.h"
@@ -33,8 +35,8 @@ const char help[] =
     "  --output FILE.png  where to write the picture (default: raytracer.png)\n"
     "  --help             show this text and exit\n"
     "\n"
-    "Exit status: 0 on success, 1 when the mesh or the PNG file fails,\n"
-    "2 on bad arguments.\n";
+    "Exit status: 0 on success, 1 when the mesh, the PNG file or standard\n"
+    "output fails (or memory runs out), 2 on bad arguments.\n";
 
 struct options {
     std::string mesh = "bunny.obj";
@@ -126,20 +128,35 @@ bool write_png(const char* path) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    const char* const program = "raytracer-snapshot";
+    hold_closed_standard_streams();
     options o;
     const int status = parse_arguments(argc, argv, &o);
-    if (status >= 0) return status;
+    if (status >= 0) return finish_output(program, status);
 
-    current_scene = new scene;
-    build_scene(o.mesh.c_str());
+    current_scene = new (std::nothrow) scene;
+    if (!current_scene) {
+        report_failure("raytracer-snapshot: out of memory building the scene");
+        return finish_output(program, 1);
+    }
+    std::string error;
+    if (!build_scene(o.mesh.c_str(), &error)) {
+        report_failure(error);
+        return finish_output(program, 1);
+    }
 
-    timed_render();
-    std::fflush(stdout);
+    try {
+        timed_render();
+    } catch (const std::bad_alloc&) {
+        report_failure("raytracer-snapshot: out of memory while rendering");
+        return finish_output(program, 1);
+    }
+    flush_output();
 
     const bool written = write_png(o.output.c_str());
 
     destroy_scene(current_scene);
     delete current_scene;
     current_scene = nullptr;
-    return written ? 0 : 1;
+    return finish_output(program, written ? 0 : 1);
 }

@@ -84,6 +84,23 @@ run_in "$work/run" --output "$work/no/such/dir/x.png"
 grep -q "^cannot write $work/no/such/dir/x.png: No such file or directory\$" "$work/err" ||
     fail "unwritable output: standard error was: $(cat "$work/err")"
 
+# --- lost standard output is a failure, --help included --------------------
+one_line() {  # FILE PATTERN: FILE holds exactly one line, matching PATTERN
+    [ "$(wc -l <"$1")" -eq 1 ] && grep -qx "$2" "$1"
+}
+for args in "" "--help"; do
+    status=0
+    # shellcheck disable=SC2086
+    (cd "$work/run" && "$snapshot" $args) >/dev/full 2>"$work/err" || status=$?
+    [ "$status" -eq 1 ] || fail "'$args' > /dev/full: exit status $status, expected 1"
+    one_line "$work/err" 'raytracer-snapshot: cannot write standard output: No space left on device' ||
+        fail "'$args' > /dev/full: standard error was: $(cat "$work/err")"
+done
+status=0
+(cd "$work/run" && "$snapshot" >&-) 2>"$work/err" || status=$?
+[ "$status" -eq 1 ] && one_line "$work/err" 'raytracer-snapshot: cannot write standard output: Bad file descriptor' ||
+    fail "closed standard output: status $status, standard error: $(cat "$work/err")"
+
 # --- arguments --------------------------------------------------------------
 run_in "$work/run" --help
 [ "$status" -eq 0 ] && grep -q '^usage: raytracer-snapshot \[--mesh PATH\] \[--output FILE.png\]$' "$work/out" ||
@@ -96,4 +113,4 @@ for args in "--frobnicate" "--mesh" "--output=" "extra"; do
     [ ! -s "$work/out" ] || fail "'$args': printed on standard output"
 done
 
-echo "ok: raytracer-snapshot output, picture, failures and arguments"
+echo "ok: raytracer-snapshot output, picture, failures, lost output and arguments"
