@@ -87,10 +87,13 @@ private:
     std::size_t capacity_ = 0;
 };
 
+// The mesh's arrays, and the loader's own scratch: helper threads then never
+// call malloc, which would give each one an arena of 64 MiB of address space.
 template <typename T>
 class mesh_array {
 public:
     std::int64_t size() const { return size_; }
+    void clear() { size_ = 0; }
     T* data() const { return reinterpret_cast<T*>(map_.data()); }
     bool reserve(std::int64_t count) { return map_.reserve(static_cast<std::size_t>(count) * sizeof(T)); }
     bool push(const T& value) {
@@ -211,13 +214,13 @@ bool vertex_line(const char* p, const char* end, long long line, sink& s, const 
     for (float& value : xyz) {
         p = skip_blanks(p, end);
         *stop = p;
-        if (p == end || is_line_end(*p)) return s.fail(line, "vertex line needs three numbers");
+        if (p == end || is_line_end(*p)) return s.fail(line, [] { return "vertex line needs three numbers"; });
         const char* e = nullptr;
         const number_status status = read_number(p, end, &value, &e);
         *stop = e;
-        if (status != number_status::ok) return s.fail(line, number_message(status, whole_word(p, e)));
+        if (status != number_status::ok) return s.fail(line, [&] { return number_message(status, whole_word(p, e)); });
         value *= obj_scale;
-        if (!std::isfinite(value)) return s.fail(line, too_large_message(whole_word(p, e)));
+        if (!std::isfinite(value)) return s.fail(line, [&] { return too_large_message(whole_word(p, e)); });
         p = e;
     }
     return s.vertex(vector3{xyz[0], xyz[1], xyz[2]});
@@ -240,7 +243,7 @@ bool face_line(const char* p, const char* end, long long line, sink& s, const ch
             e = word_end(p, end);
             if (!parse_corner(p, e, &index, &index_end)) {
                 *stop = e;
-                return s.fail(line, whole_word(p, e).quoted() + not_a_corner);
+                return s.fail(line, [&] { return whole_word(p, e).quoted() + not_a_corner; });
             }
         }
         *stop = e;
@@ -248,7 +251,7 @@ bool face_line(const char* p, const char* end, long long line, sink& s, const ch
         if (!s.resolve(index, whole_word(p, index_end), line, &slot) || !corners.add(s, slot)) return false;
         p = e;
     }
-    if (corners.corners < 3) return s.fail(line, "face needs at least three corners");
+    if (corners.corners < 3) return s.fail(line, [] { return "face needs at least three corners"; });
     return true;
 }
 
@@ -293,21 +296,22 @@ std::int32_t clamp_slot(long long slot) {
 }
 
 struct block_result {
-    std::vector<vector3> vertices;
-    std::vector<face_corners> faces;
+    mesh_array<vector3> vertices;
+    mesh_array<face_corners> faces;
     // face index * 8 + one bit per corner counted from the block's start
-    std::vector<std::uint64_t> relative_faces;
+    mesh_array<std::uint64_t> relative_faces;
     long long lines = 0;
     long long max_index = 0;      // the largest positive index
     long long min_relative = 0;   // the lowest slot counted from the block's start
     bool needs_context = false;   // something only the file above can settle
+    bool out_of_memory = false;
 
     void clear() {
         vertices.clear();
         faces.clear();
         relative_faces.clear();
         lines = max_index = min_relative = 0;
-        needs_context = false;
+        needs_context = out_of_memory = false;
     }
 };
 
@@ -318,21 +322,25 @@ struct block_sink {
     bool counting() const { return false; }
     void vertex_line_seen() {}
     bool halted() const { return false; }
-    bool fail(long long, const std::string&) { return stop(); }
+    template <typename message>
+    bool fail(long long, const message&) {
+        return stop();
+    }
     bool stop() {
         r.needs_context = true;
         return false;
     }
-    bool vertex(const vector3& v) {
-        r.vertices.push_back(v);
-        return true;
+    bool full() {
+        r.out_of_memory = true;
+        return false;
     }
+    bool vertex(const vector3& v) { return r.vertices.push(v) || full(); }
     bool resolve(long long index, const word_text&, long long, slot* out) {
         if (index > 0) {
             r.max_index = std::max(r.max_index, index);
             *out = {clamp_slot(index - 1), false};
         } else if (index < 0) {
-            const long long local = static_cast<long long>(r.vertices.size()) + index;
+            const long long local = r.vertices.size() + index;
             r.min_relative = std::min(r.min_relative, local);
             *out = {clamp_slot(local), true};
         } else {
@@ -342,10 +350,25 @@ struct block_sink {
     }
     bool face(slot a, slot b, slot c) {
         const unsigned mask = (a.relative ? 1u : 0u) | (b.relative ? 2u : 0u) | (c.relative ? 4u : 0u);
-        if (mask) r.relative_faces.push_back(static_cast<std::uint64_t>(r.faces.size()) * 8 + mask);
-        r.faces.push_back(face_corners{{a.value, b.value, c.value}});
-        return true;
+        if (mask && !r.relative_faces.push(static_cast<std::uint64_t>(r.faces.size()) * 8 + mask)) return full();
+        return r.faces.push(face_corners{{a.value, b.value, c.value}}) || full();
     }
+};
+
+// Only classifies lines, counting the v lines among them.
+struct line_counter {
+    using slot = std::int32_t;
+    long long& vertex_lines;
+    bool counting() const { return true; }
+    bool halted() const { return false; }
+    void vertex_line_seen() { ++vertex_lines; }
+    template <typename message>
+    bool fail(long long, const message&) {
+        return false;
+    }
+    bool vertex(const vector3&) { return false; }
+    bool resolve(long long, const word_text&, long long, slot*) { return false; }
+    bool face(slot, slot, slot) { return false; }
 };
 
 // ---------------------------------------------------------------------------
@@ -409,9 +432,10 @@ public:
         bool counting() const { return l.counting_; }
         bool halted() const { return l.finished_; }
         void vertex_line_seen() { ++l.vertex_lines_; }
-        bool fail(long long line, const std::string& what) {
-            if (!held) return l.fail_at(l.lines_ + line, what);
-            if (held->empty()) *held = what;
+        template <typename message>
+        bool fail(long long line, const message& what) {
+            if (!held) return l.fail_at(l.lines_ + line, what());
+            if (held->empty()) *held = what();
             return false;
         }
         bool vertex(const vector3& v) { return l.vertices_.push(v) || l.out_of_memory(); }
@@ -421,12 +445,12 @@ public:
 
 private:
     struct unit {
-        std::unique_ptr<char[]> text;
+        growing_mapping buffer;
+        char* text = nullptr;
         std::size_t size = 0;
         std::size_t parse_end = 0;  // the lines before a NUL byte end here
         bool nul = false;           // the line after parse_end holds a NUL byte
         block_result result;
-        bool result_oom = false;
     };
     enum class unit_kind { none, block, long_line };
 
@@ -492,11 +516,12 @@ private:
 
 bool loader::exact_sink::resolve(long long index, const word_text& text, long long line, slot* out) {
     const long long known = l.vertices_.size();
-    if (index == 0) return fail(line, "vertex index " + text.shown() + " names no vertex (indices start at 1)");
+    if (index == 0) return fail(line, [&] { return "vertex index " + text.shown() + " names no vertex (indices start at 1)"; });
     if (index < 0) {
         if (known + index < 0)
-            return fail(line, "vertex index " + text.shown() + " names no vertex (" + std::to_string(known) +
-                                  " above this line)");
+            return fail(line, [&] {
+                return "vertex index " + text.shown() + " names no vertex (" + std::to_string(known) + " above this line)";
+            });
         *out = static_cast<slot>(known + index);
         return true;
     }
@@ -558,17 +583,7 @@ void loader::after_unit() {
 }
 
 void loader::count_vertex_lines(const char* p, const char* end) {
-    struct counter {
-        using slot = std::int32_t;
-        long long& vertex_lines;
-        bool counting() const { return true; }
-        bool halted() const { return false; }
-        void vertex_line_seen() { ++vertex_lines; }
-        bool fail(long long, const std::string&) { return false; }
-        bool vertex(const vector3&) { return false; }
-        bool resolve(long long, const word_text&, long long, slot*) { return false; }
-        bool face(slot, slot, slot) { return false; }
-    } c{vertex_lines_};
+    line_counter c{vertex_lines_};
     parse_lines(p, end, c);
 }
 
@@ -579,7 +594,7 @@ void loader::take_nul(long long line) {
 }
 
 void loader::take_block(unit& u) {
-    const char* const begin = u.text.get();
+    const char* const begin = u.text;
     const char* const end = begin + u.parse_end;
     block_result& r = u.result;
     if (counting_) {
@@ -590,15 +605,18 @@ void loader::take_block(unit& u) {
                            base + r.min_relative >= 0;
         if (clean) {
             const long long first_face = faces_.size();
-            if (!vertices_.append(r.vertices.data(), r.vertices.size()) || !faces_.append(r.faces.data(), r.faces.size())) {
+            if (!vertices_.append(r.vertices.data(), static_cast<std::size_t>(r.vertices.size())) ||
+                !faces_.append(r.faces.data(), static_cast<std::size_t>(r.faces.size()))) {
                 out_of_memory();
                 return;
             }
             face_corners* const faces = faces_.data() + first_face;
-            for (const std::uint64_t f : r.relative_faces)
+            for (long long k = 0; k < r.relative_faces.size(); ++k) {
+                const std::uint64_t f = r.relative_faces.data()[k];
                 for (int j = 0; j < 3; ++j)
                     if (f & (1u << j)) faces[f / 8].vertex[j] = static_cast<std::int32_t>(faces[f / 8].vertex[j] + base);
-            vertex_lines_ += static_cast<long long>(r.vertices.size());
+            }
+            vertex_lines_ += r.vertices.size();
             lines_ += r.lines;
         } else {
             exact_sink s{*this};
@@ -636,11 +654,11 @@ public:
     // The line ended (a line end or the end of the input).
     void end() {
         if (in_word_) end_word();
-        if (phase_ == phase::vertex) s_.fail(line_, "vertex line needs three numbers");
+        if (phase_ == phase::vertex) fail("vertex line needs three numbers");
         if ((phase_ == phase::face || phase_ == phase::face_comment) && corners_.corners < 3)
-            s_.fail(line_, "face needs at least three corners");
+            fail("face needs at least three corners");
         phase_ = phase::ignore;
-        if (!failure_.empty()) loader::exact_sink{s_.l}.fail(line_, failure_);
+        if (!failure_.empty()) loader::exact_sink{s_.l}.fail(line_, [&] { return failure_; });
     }
 
 private:
@@ -702,7 +720,7 @@ private:
 
     void fail(const std::string& what) {
         phase_ = phase::ignore;
-        s_.fail(line_, what);
+        s_.fail(line_, [&] { return what; });
     }
 
     std::string failure_;
@@ -763,7 +781,7 @@ std::size_t loader::last_line_end(const char* text, std::size_t size) const {
 // cut after its last line end; or, when no line ends there, a long line.
 loader::unit_kind loader::read_unit(unit& u) {
     if (input_done_) return unit_kind::none;
-    char* const text = u.text.get();
+    char* const text = u.text;
     u.nul = false;
     // What follows a long line may hold whole lines already.
     if (const std::size_t whole = last_line_end(carry_.get(), carry_size_)) {
@@ -796,7 +814,7 @@ loader::unit_kind loader::read_unit(unit& u) {
 
 void loader::take_long_line(unit& u) {
     long_line line(*this, 1);
-    char* const text = u.text.get();
+    char* const text = u.text;
     line.add(text, text + u.size);
     for (;;) {
         if (finished_) return;
@@ -861,15 +879,11 @@ void loader::start_helpers() {
 
 void loader::work(bool caller) {
     unit u;
-    try {
-        u.text.reset(new char[2 * block_]);
-    } catch (const std::bad_alloc&) {
-        if (caller) {
-            std::lock_guard<std::mutex> lock(read_lock_);
-            oom_ = true;
-        }
+    if (!u.buffer.reserve(2 * block_)) {
+        if (caller) oom_ = true;  // before any helper exists
         return;
     }
+    u.text = u.buffer.data();
     for (;;) {
         long long sequence = 0;
         bool start = false;
@@ -896,16 +910,11 @@ void loader::work(bool caller) {
         }
         if (start) start_helpers();
         u.result.clear();
-        u.result_oom = false;
-        try {
-            block_sink s{u.result};
-            u.result.lines = parse_lines(u.text.get(), u.text.get() + u.parse_end, s);
-        } catch (const std::bad_alloc&) {
-            u.result_oom = true;
-        }
+        block_sink s{u.result};
+        u.result.lines = parse_lines(u.text, u.text + u.parse_end, s);
         wait_for_turn(sequence);
         try {
-            if (u.result_oom) out_of_memory();
+            if (u.result.out_of_memory) out_of_memory();
             if (!stop_) take_block(u);
         } catch (const std::bad_alloc&) {
             out_of_memory();

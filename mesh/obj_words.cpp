@@ -1,6 +1,7 @@
 #include "mesh/obj_words.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -89,16 +90,18 @@ char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' +
 number_status parse_float(const char* begin, const char* end, float* out) {
     if (parse_simple_decimal(begin, end, out)) return number_status::ok;
     // strtof wants a terminated string and the text is not terminated, so
-    // the word is copied out first.
+    // the word is copied out first; a longer one is read as it would be in
+    // pieces, which allocates nothing.
     const std::size_t length = static_cast<std::size_t>(end - begin);
-    char small[64];
-    if (length < sizeof small) {
-        std::memcpy(small, begin, length);
-        small[length] = '\0';
-        return from_strtof(small, length, out);
+    char word[512];
+    if (length < sizeof word) {
+        std::memcpy(word, begin, length);
+        word[length] = '\0';
+        return from_strtof(word, length, out);
     }
-    const std::string large(begin, end);
-    return from_strtof(large.c_str(), length, out);
+    long_number number;
+    for (const char* p = begin; p < end; ++p) number.add(*p);
+    return number.finish(out);
 }
 
 bool parse_corner(const char* p, const char* end, long long* index, const char** index_end) {
@@ -264,26 +267,34 @@ number_status long_number::finish(float* out) const {
     default:
         return number_status::not_a_number;
     }
-    std::string word = negative_ ? "-" : "";
+    char word[kept_digits + 32];
+    std::size_t length = 0;
+    if (negative_) word[length++] = '-';
     if (kept_ == 0) {
-        word += "0";
+        word[length++] = '0';
     } else {
-        if (hex_) word += "0x";
-        word.append(digits_, static_cast<std::size_t>(kept_));
+        if (hex_) {
+            word[length++] = '0';
+            word[length++] = 'x';
+        }
+        std::memcpy(word + length, digits_, static_cast<std::size_t>(kept_));
+        length += static_cast<std::size_t>(kept_);
         long long scale = scale_;
         if (sticky_) {
             // Any nonzero digit after the kept ones: a 1 in the next place
             // lies strictly between the same two neighbours.
-            word += '1';
+            word[length++] = '1';
             --scale;
         }
         long long exponent = (exponent_negative_ ? -exponent_ : exponent_) + (hex_ ? 4 : 1) * scale;
         // Far beyond the range of a float either way, so the result stays.
         constexpr long long limit = 1000000;
         exponent = exponent < -limit ? -limit : exponent > limit ? limit : exponent;
-        word += (hex_ ? "p" : "e") + std::to_string(exponent);
+        length += static_cast<std::size_t>(
+            std::snprintf(word + length, sizeof word - length, "%c%lld", hex_ ? 'p' : 'e', exponent));
     }
-    return from_strtof(word.c_str(), word.size(), out);
+    word[length] = '\0';
+    return from_strtof(word, length, out);
 }
 
 void long_corner::add(char c) {
