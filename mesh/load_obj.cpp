@@ -412,7 +412,7 @@ struct stream_input : input {
 struct candidate {
     long long line;
     long long index;
-    long long text;  // into loader::texts, or -1 when the index reads as written
+    long long text;  // how the index is written, in loader::texts_; -1 for the plain number
 };
 
 class loader {
@@ -470,7 +470,7 @@ private:
     void finish_error(const std::string& message);
     void after_unit();
     std::string candidate_message(const candidate& c) const;
-    bool check_counts();
+    void check_counts();
 
     // Reading: under read_lock_.
     input& in_;
@@ -567,10 +567,11 @@ std::string loader::candidate_message(const candidate& c) const {
            " names no vertex (the file has " + std::to_string(vertex_lines_) + ")";
 }
 
-bool loader::check_counts() {
+// Counts beyond what a mesh holds refuse the file as a whole, from its
+// first line.
+void loader::check_counts() {
     if (vertex_lines_ > INT_MAX) finish_error(std::string(name_) + ":1: more than " + std::to_string(INT_MAX) + " vertices");
     else if (faces_.size() > INT_MAX) finish_error(std::string(name_) + ":1: more than " + std::to_string(INT_MAX) + " faces");
-    return !finished_;
 }
 
 // After each unit: candidates that now name a vertex are settled; once a
@@ -795,7 +796,6 @@ loader::unit_kind loader::read_unit(unit& u) {
     std::memcpy(text, carry_.get(), carry_size_);
     u.size = carry_size_ + fill(text + carry_size_, block_);
     carry_size_ = 0;
-    u.nul = false;
     if (input_ended_) {
         input_done_ = true;
         if (u.size == 0 && !ended_at_nul_) return unit_kind::none;

@@ -12,7 +12,7 @@ constexpr float obj_scale = 5000.0f;
 
 // The text is read and parsed in blocks of this many bytes (lines longer
 // than a block are parsed in pieces as they are read).
-constexpr std::size_t obj_block_size = std::size_t{1} << 20;
+constexpr std::size_t obj_block_size = std::size_t{1} << 18;
 
 // Parses OBJ text held in memory (`data` need not be NUL-terminated) into
 // `m`, scaling every vertex. Prints nothing. On success returns true with
