@@ -20,8 +20,10 @@ mesh* load_mesh(const char* path, std::string* error) {
         *error = std::string("cannot open ") + path + ": " + std::strerror(errno);
         return nullptr;
     }
-    mesh* m = new (std::nothrow) mesh;
-    if (!m) {
+    mesh* m = nullptr;
+    try {
+        m = new mesh;
+    } catch (const std::bad_alloc&) {
         std::fclose(stream);
         *error = std::string(path) + ": out of memory before loading";
         return nullptr;
