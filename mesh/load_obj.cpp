@@ -58,7 +58,7 @@ public:
     bool reserve(std::size_t bytes) {
         if (bytes <= capacity_) return true;
         // Half as much again each time, while the system allows it.
-        const std::size_t wanted = page_round(std::max({bytes, capacity_ + capacity_ / 2, std::size_t{1} << 20}));
+        const std::size_t wanted = page_round(std::max({bytes, capacity_ + capacity_ / 2, std::size_t{64} << 10}));
         return grow(wanted) || grow(page_round(bytes));
     }
 
@@ -864,8 +864,13 @@ void loader::pass_turn() {
     turn_changed_.notify_all();
 }
 
+// Beyond four threads the reading and the taking in, one at a time, are
+// what limits the speed; more would only cost stacks and buffers.
+constexpr int most_threads = 4;
+
 void loader::start_helpers() {
-    const int wanted = threads_ > 0 ? threads_ : static_cast<int>(std::thread::hardware_concurrency());
+    const int wanted =
+        threads_ > 0 ? threads_ : std::min(most_threads, static_cast<int>(std::thread::hardware_concurrency()));
     for (int i = 1; i < wanted; ++i) {
         try {
             helpers_.emplace_back([this] { work(false); });

@@ -29,8 +29,8 @@ constexpr std::size_t obj_block_size = std::size_t{1} << 18;
 // back from the last vertex line above the face when negative; a polygon
 // becomes the fan (1, k, k+1). Every other line is ignored.
 //
-// `threads` 0 means every hardware thread; the result never depends on it
-// nor on `block_size`.
+// `threads` 0 means every hardware thread, up to four; the result never
+// depends on it nor on `block_size`.
 bool parse_obj(const char* data, std::size_t size, const char* name, mesh* m, std::string* error,
                std::size_t block_size = obj_block_size, int threads = 0);
 
