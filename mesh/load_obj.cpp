@@ -33,6 +33,18 @@
 
 namespace {
 
+#if defined(__SANITIZE_THREAD__)
+constexpr bool under_thread_sanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+constexpr bool under_thread_sanitizer = true;
+#else
+constexpr bool under_thread_sanitizer = false;
+#endif
+#else
+constexpr bool under_thread_sanitizer = false;
+#endif
+
 // ---------------------------------------------------------------------------
 // Mesh arrays: anonymous mappings that the kernel grows in place or moves
 // (mremap), so a growing array is never copied and never needs twice its
@@ -75,9 +87,18 @@ public:
 
 private:
     bool grow(std::size_t size) {
-        void* p = data_ ? mremap(data_, capacity_, size, MREMAP_MAYMOVE)
-                        : mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        void* p = data_ && !under_thread_sanitizer
+                      ? mremap(data_, capacity_, size, MREMAP_MAYMOVE)
+                      : mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (p == MAP_FAILED) return false;
+        if (data_ && under_thread_sanitizer) {
+            // ThreadSanitizer does not see mremap: it would remember the
+            // accesses to a moved range at its old address, and take later
+            // mappings there for memory still shared. Copying and unmapping
+            // tells it.
+            std::memcpy(p, data_, capacity_);
+            munmap(data_, capacity_);
+        }
         data_ = static_cast<char*>(p);
         capacity_ = size;
         return true;
