@@ -32,5 +32,6 @@ inline float rounded_sqrt(float x) { return static_cast<float>(std::sqrt(static_
 
 // One square root and one reciprocal, each rounded to float, then three
 // multiplications. The zero vector has no direction; it maps to itself
-// rather than to NaNs.
+// rather than to NaNs. A finite vector whose squared length is not a normal
+// float (too large, or too small) is first scaled by a power of two.
 vector3 normalize(const vector3& n);

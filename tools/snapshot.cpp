@@ -3,16 +3,22 @@
 // line and writes the picture the window would show to a PNG file.
 
 #include <png.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <csetjmp>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "app/image.h"
+#include "app/output.h"
 #include "app/pixel.h"
 #include "app/timed_render.h"
 #include "scene/scene.h"
@@ -33,8 +39,12 @@ const char help[] =
     "  --output FILE.png  where to write the picture (default: raytracer.png)\n"
     "  --help             show this text and exit\n"
     "\n"
-    "Exit status: 0 on success, 1 when the mesh or the PNG file fails,\n"
-    "2 on bad arguments.\n";
+    "The picture is written under a temporary name next to FILE.png and\n"
+    "renamed over it once complete, so a failed run keeps any older picture;\n"
+    "FILE.png may not be the mesh itself.\n"
+    "\n"
+    "Exit status: 0 on success, 1 when the mesh, the PNG file or standard\n"
+    "output fails (or memory runs out), 2 on bad arguments.\n";
 
 struct options {
     std::string mesh = "bunny.obj";
@@ -76,70 +86,200 @@ int parse_arguments(int argc, char** argv, options* o) {
     return -1;
 }
 
-// The window's picture: each channel truncated toward zero and held to
-// 0..255 by the one conversion the display uses, row 0 at the top.
-bool write_png(const char* path) {
-    std::FILE* file = std::fopen(path, "wb");
-    if (!file) {
-        std::fprintf(stderr, "cannot write %s: %s\n", path, std::strerror(errno));
-        return false;
+// The temporary picture, removed if a signal ends the run while it is
+// written: an interrupted run leaves no broken file behind.
+char temporary[PATH_MAX + 64];
+volatile std::sig_atomic_t temporary_exists = 0;
+
+void remove_temporary_and_die(int signal_number) {
+    if (temporary_exists) unlink(temporary);
+    std::signal(signal_number, SIG_DFL);
+    std::raise(signal_number);
+}
+
+// libpng reports through these: its message is kept for our one line, and
+// a failed write keeps the system's reason.
+struct png_failure {
+    char message[200] = "";
+    int write_errno = 0;
+};
+
+void on_png_error(png_structp png, png_const_charp message) {
+    png_failure* f = static_cast<png_failure*>(png_get_error_ptr(png));
+    if (f->message[0] == '\0') std::snprintf(f->message, sizeof f->message, "%s", message);
+    png_longjmp(png, 1);
+}
+
+void on_png_warning(png_structp, png_const_charp) {}
+
+void on_png_write(png_structp png, png_bytep data, png_size_t length) {
+    std::FILE* file = static_cast<std::FILE*>(png_get_io_ptr(png));
+    if (std::fwrite(data, 1, length, file) != length) {
+        static_cast<png_failure*>(png_get_error_ptr(png))->write_errno = errno;
+        png_error(png, "write failed");
     }
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+}
+
+void on_png_flush(png_structp png) { std::fflush(static_cast<std::FILE*>(png_get_io_ptr(png))); }
+
+// libpng on `file`, with the setjmp its errors return to kept apart from
+// any C++ object. Returns false with `failure` filled when it fails.
+bool png_stream(std::FILE* file, png_bytep* rows, png_failure* failure) {
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, failure, on_png_error, on_png_warning);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
     if (!info) {
         png_destroy_write_struct(&png, nullptr);
-        std::fclose(file);
-        std::fprintf(stderr, "cannot write %s: out of memory\n", path);
+        std::snprintf(failure->message, sizeof failure->message, "out of memory");
         return false;
     }
-    std::vector<png_byte> rows(static_cast<std::size_t>(image_width) * image_height * 3);
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        return false;
+    }
+    png_set_write_fn(png, file, on_png_write, on_png_flush);
+    png_set_IHDR(png, info, image_width, image_height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    png_write_image(png, rows);
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return true;
+}
+
+// The window's picture as PNG on `file`: each channel truncated toward zero
+// and held to 0..255 by the one conversion the display uses, row 0 at the
+// top. Returns the reason it failed, or "".
+std::string encode_png(std::FILE* file) {
+    std::vector<png_byte> rows;
+    std::vector<png_bytep> row_pointers;
+    try {
+        rows.resize(static_cast<std::size_t>(image_width) * image_height * 3);
+        row_pointers.resize(image_height);
+    } catch (const std::bad_alloc&) {
+        return "out of memory";
+    }
     for (int y = 0; y < image_height; ++y) {
         png_byte* row = &rows[static_cast<std::size_t>(y) * image_width * 3];
+        row_pointers[static_cast<std::size_t>(y)] = row;
         for (int x = 0; x < image_width; ++x) {
             const float* pixel = &image[image_index(x, y)];
             for (int c = 0; c < 3; ++c) row[x * 3 + c] = to_8bit(pixel[c]);
         }
     }
-    std::vector<png_bytep> row_pointers(image_height);
-    for (int y = 0; y < image_height; ++y) row_pointers[static_cast<std::size_t>(y)] = &rows[static_cast<std::size_t>(y) * image_width * 3];
+    png_failure failure;
+    if (!png_stream(file, row_pointers.data(), &failure))
+        return failure.write_errno ? std::strerror(failure.write_errno) : failure.message;
+    if (std::fflush(file) != 0) return std::strerror(errno);
+    return "";
+}
 
-    if (setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, &info);
-        std::fclose(file);
-        std::fprintf(stderr, "cannot write %s: PNG encoding failed\n", path);
+// Writes the picture to `path`. A regular file (or a new one) is written
+// under a temporary name in the same folder and renamed into place once
+// complete, so a failure keeps whatever was there; a device or a pipe is
+// written directly. Prints one line on standard error when it fails.
+bool write_png(const char* path) {
+    struct stat existing;
+    const bool exists = stat(path, &existing) == 0;
+    if (exists && !S_ISREG(existing.st_mode)) {
+        std::FILE* file = std::fopen(path, "wb");
+        std::string why = file ? encode_png(file) : std::strerror(errno);
+        if (file && std::fclose(file) != 0 && why.empty()) why = std::strerror(errno);
+        if (!why.empty()) report_failure(std::string("cannot write ") + path + ": " + why);
+        return why.empty();
+    }
+
+    // Through a symbolic link, the file it names is the one replaced.
+    char resolved[PATH_MAX];
+    const std::string target = exists && realpath(path, resolved) ? resolved : path;
+    const std::size_t slash = target.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : target.substr(0, slash + 1);
+    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+    const std::string pattern = folder + (slash == std::string::npos ? "/." : ".") + base + ".XXXXXX";
+    if (pattern.size() >= sizeof temporary) {
+        report_failure(std::string("cannot write ") + path + ": " + std::strerror(ENAMETOOLONG));
         return false;
     }
-    png_init_io(png, file);
-    png_set_IHDR(png, info, image_width, image_height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
-    png_write_image(png, row_pointers.data());
-    png_write_end(png, nullptr);
-    png_destroy_write_struct(&png, &info);
-    if (std::fclose(file) != 0) {
-        std::fprintf(stderr, "cannot write %s: %s\n", path, std::strerror(errno));
+    std::memcpy(temporary, pattern.c_str(), pattern.size() + 1);
+    // Signals the caller ignores stay ignored (a file size limit then fails
+    // the write instead of ending the run).
+    sigset_t handled, before;
+    sigemptyset(&handled);
+    for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGXFSZ}) {
+        struct sigaction current;
+        if (sigaction(s, nullptr, &current) == 0 && current.sa_handler != SIG_IGN) std::signal(s, remove_temporary_and_die);
+        sigaddset(&handled, s);
+    }
+    // No signal between creating the file and noting that it exists.
+    sigprocmask(SIG_BLOCK, &handled, &before);
+    const int fd = mkstemp(temporary);
+    const int create_errno = errno;
+    temporary_exists = fd >= 0;
+    sigprocmask(SIG_SETMASK, &before, nullptr);
+    if (fd < 0) {
+        report_failure(std::string("cannot write ") + path + ": " + std::strerror(create_errno));
         return false;
     }
-    return true;
+
+    // The permissions a new file would get, or those of the one replaced.
+    const mode_t mask = umask(0);
+    umask(mask);
+    fchmod(fd, exists ? (existing.st_mode & 07777) : (0666 & ~mask));
+    std::FILE* file = fdopen(fd, "wb");
+    std::string why = file ? encode_png(file) : std::strerror(errno);
+    if (why.empty() && fsync(fd) != 0) why = std::strerror(errno);
+    if (file ? std::fclose(file) != 0 : close(fd) != 0) {
+        if (why.empty()) why = std::strerror(errno);
+    }
+    if (why.empty() && std::rename(temporary, target.c_str()) != 0) why = std::strerror(errno);
+    if (!why.empty()) {
+        unlink(temporary);
+        report_failure(std::string("cannot write ") + path + ": " + why);
+    }
+    temporary_exists = 0;
+    return why.empty();
+}
+
+// True when `output` names the very file `mesh` names (the same device and
+// inode, whatever the names, links or symbolic links).
+bool same_file(const char* mesh, const char* output) {
+    struct stat a, b;
+    return stat(mesh, &a) == 0 && stat(output, &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    const char* const program = "raytracer-snapshot";
+    hold_closed_standard_streams();
     options o;
     const int status = parse_arguments(argc, argv, &o);
-    if (status >= 0) return status;
+    if (status >= 0) return finish_output(program, status);
+    if (same_file(o.mesh.c_str(), o.output.c_str()))
+        return finish_output(program, bad_arguments(("--output '" + o.output + "' is the mesh itself").c_str()));
 
-    current_scene = new scene;
-    build_scene(o.mesh.c_str());
+    current_scene = new (std::nothrow) scene;
+    if (!current_scene) {
+        report_failure("raytracer-snapshot: out of memory building the scene");
+        return finish_output(program, 1);
+    }
+    std::string error;
+    if (!build_scene(o.mesh.c_str(), &error)) {
+        report_failure(error);
+        return finish_output(program, 1);
+    }
 
-    timed_render();
-    std::fflush(stdout);
+    try {
+        timed_render();
+    } catch (const std::bad_alloc&) {
+        report_failure("raytracer-snapshot: out of memory while rendering");
+        return finish_output(program, 1);
+    }
+    flush_output();
 
     const bool written = write_png(o.output.c_str());
 
     destroy_scene(current_scene);
     delete current_scene;
     current_scene = nullptr;
-    return written ? 0 : 1;
+    return finish_output(program, written ? 0 : 1);
 }

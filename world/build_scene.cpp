@@ -1,42 +1,90 @@
 #include "world/build_scene.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <new>
 
+#include "mesh/load_obj.h"
 #include "scene/light.h"
 #include "scene/model.h"
 #include "scene/plane.h"
 #include "scene/scene.h"
 
-void build_scene() { build_scene("bunny.obj"); }
+namespace {
 
-void build_scene(const char* mesh_path) {
+// The mesh from `path`, or null with the reason in `error`.
+mesh* load_mesh(const char* path, std::string* error) {
+    std::FILE* stream = std::fopen(path, "r");
+    if (!stream) {
+        *error = std::string("cannot open ") + path + ": " + std::strerror(errno);
+        return nullptr;
+    }
+    mesh* m = nullptr;
+    try {
+        m = new mesh;
+    } catch (const std::bad_alloc&) {
+        std::fclose(stream);
+        *error = std::string(path) + ": out of memory before loading";
+        return nullptr;
+    }
+    if (!load_obj(stream, m, path, error)) {
+        delete m;
+        return nullptr;
+    }
+    return m;
+}
+
+}  // namespace
+
+bool build_scene(std::string* error) { return build_scene("bunny.obj", error); }
+
+bool build_scene(const char* mesh_path, std::string* error) {
+    std::string ignored;
+    if (!error) error = &ignored;
     scene* s = current_scene;
+    try {
+        // One light: the picture is defined with one.
+        s->lights = new light*[1];
+        s->light_count = 1;
+        s->lights[0] = new light{{0.94f, 0.94f, 0.737f}, {-2000.0f, 1500.0f, -3000.0f}};
 
-    // One light: the picture is defined with one.
-    s->lights = new light*[1];
-    s->light_count = 1;
-    s->lights[0] = new light{{0.94f, 0.94f, 0.737f}, {-2000.0f, 1500.0f, -3000.0f}};
+        std::printf("initialising scene...\n");
+        std::printf("\tloading model\n");
 
-    std::printf("initialising scene...\n");
-    std::printf("\tloading model\n");
+        s->objects = new object*[2]();
+        s->object_count = 2;
 
-    s->objects = new object*[2]();
-    s->object_count = 2;
+        // The floor: the points whose y is 170, a dark blue mirror.
+        plane* floor = new plane;
+        floor->normal = {0.0f, 1.0f, 0.0f};
+        floor->offset = 170.0f;
+        floor->color = {0.05f, 0.02f, 0.65f};
+        floor->specular = {0.0f, 0.0f, 0.0f};
+        floor->reflection = 0.6f;
+        floor->specular_power = 500.0f;
+        floor->refraction_index = 0.0f;
+        s->objects[1] = floor;
+    } catch (const std::bad_alloc&) {
+        *error = "out of memory building the scene";
+        return false;
+    }
 
-    // The floor: the points whose y is 170, a dark blue mirror.
-    plane* floor = new plane;
-    floor->normal = {0.0f, 1.0f, 0.0f};
-    floor->offset = 170.0f;
-    floor->color = {0.05f, 0.02f, 0.65f};
-    floor->specular = {0.0f, 0.0f, 0.0f};
-    floor->reflection = 0.6f;
-    floor->specular_power = 500.0f;
-    floor->refraction_index = 0.0f;
-    s->objects[1] = floor;
-
-    // The mesh prints the loader's lines while it is built; its material is
-    // set only once it exists.
-    model* bunny = new model(mesh_path);
+    // The loader prints its lines once the whole file is read; the mesh's
+    // material is set only once the model exists.
+    mesh* loaded = load_mesh(mesh_path, error);
+    if (!loaded) return false;
+    const int triangles = loaded->face_count;
+    model* bunny = nullptr;
+    try {
+        bunny = new model(loaded);
+    } catch (const std::bad_alloc&) {
+        release_mesh(loaded);
+        delete loaded;
+        *error = std::string(mesh_path) + ": out of memory building the model (" + std::to_string(triangles) +
+                 " triangles)";
+        return false;
+    }
     bunny->color = {0.0f, 1.0f, 1.0f};
     bunny->specular = {0.7f, 0.7f, 0.7f};
     bunny->reflection = 0.0f;
@@ -46,4 +94,5 @@ void build_scene(const char* mesh_path) {
 
     std::printf("\tfinished loading model\n");
     std::printf("finished initialising scene\n\n");
+    return true;
 }

@@ -1,8 +1,13 @@
 #pragma once
 
-// Fills current_scene with the fixed light, floor plane and mesh model.
-// The mesh is "bunny.obj" in the working directory.
-void build_scene();
+#include <string>
 
-// The same scene with the mesh read from `mesh_path`.
-void build_scene(const char* mesh_path);
+// Fills current_scene with the fixed light, floor plane and mesh model, the
+// mesh read from `mesh_path`. Returns false when the mesh cannot be opened,
+// is rejected, or does not fit in memory, with one line saying why in
+// `error` (the scene then holds the light and the floor only); nothing
+// here ends the process.
+bool build_scene(const char* mesh_path, std::string* error = nullptr);
+
+// The same with "bunny.obj" in the working directory.
+bool build_scene(std::string* error = nullptr);

@@ -21,9 +21,11 @@ add_test(NAME e2e_xvfb_window
   COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/e2e_xvfb.sh $<TARGET_FILE:raytracer> ${rt_e2e_snapshot})
 add_test(NAME e2e_default_bunny_output
   COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/e2e_dummy.sh $<TARGET_FILE:raytracer>)
+add_test(NAME e2e_lost_output
+  COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/e2e_lost_output.sh $<TARGET_FILE:raytracer>)
 set(rt_default_bunny
   "E2E_MESH=${CMAKE_CURRENT_SOURCE_DIR}/assets/bunny.obj"
   "E2E_MESH_FIGURES=34835 69666 936.679993 164.860001")
 set_tests_properties(e2e_default_bunny_output e2e_xvfb_window PROPERTIES ENVIRONMENT "${rt_default_bunny}")
-set_tests_properties(e2e_dummy_driver e2e_no_display e2e_xvfb_window e2e_default_bunny_output
+set_tests_properties(e2e_dummy_driver e2e_no_display e2e_xvfb_window e2e_default_bunny_output e2e_lost_output
   PROPERTIES LABELS e2e TIMEOUT 60)

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cfloat>
 #include <cmath>
 
 TEST(normalize, zero_vector_stays_zero_without_nan) {
@@ -30,4 +31,36 @@ TEST(normalize, tiny_and_huge_vectors_come_out_unit_length) {
         const vector3 n = normalize({s, 2.0f * s, -2.0f * s});
         EXPECT_NEAR(std::sqrt(dot(n, n)), 1.0f, 1e-6f) << s;
     }
+}
+
+TEST(normalize, vectors_whose_squared_length_is_not_a_normal_float_keep_their_direction) {
+    // Beyond about 1.8e19 the squared length overflows, below about 1.1e-19
+    // it is no normal float; a 1e6 m triangle scaled by 5000 has a normal of
+    // about 1e20. Each keeps the direction of `expected`.
+    const struct {
+        vector3 v;
+        vector3 expected;
+    } cases[] = {
+        {{2e20f, 0.0f, 0.0f}, {1.0f, 0.0f, 0.0f}},
+        {{0.0f, -3e38f, 2e38f}, {0.0f, -0.83205029f, 0.5547002f}},
+        {{1e20f, 1e20f, 1e20f}, {0.57735026f, 0.57735026f, 0.57735026f}},
+        {{FLT_MAX, FLT_MAX, -FLT_MAX}, {0.57735026f, 0.57735026f, -0.57735026f}},
+        {{3e-25f, -4e-25f, 0.0f}, {0.6f, -0.8f, 0.0f}},
+        {{0.0f, 0.0f, -1e-45f}, {0.0f, 0.0f, -1.0f}},
+        {{1e-20f, 0.0f, 0.0f}, {1.0f, 0.0f, 0.0f}},
+    };
+    for (const auto& c : cases) {
+        const vector3 n = normalize(c.v);
+        EXPECT_NEAR(n.x, c.expected.x, 1e-6f) << c.v.x << " " << c.v.y << " " << c.v.z;
+        EXPECT_NEAR(n.y, c.expected.y, 1e-6f) << c.v.x << " " << c.v.y << " " << c.v.z;
+        EXPECT_NEAR(n.z, c.expected.z, 1e-6f) << c.v.x << " " << c.v.y << " " << c.v.z;
+    }
+    // Scaling by a power of two is exact: the huge vector comes out with
+    // the very bits of its scaled-down copy.
+    const vector3 huge = normalize({3e30f, -7e29f, 1e28f});
+    const vector3 same = normalize({std::ldexp(3e30f, -100), std::ldexp(-7e29f, -100), std::ldexp(1e28f, -100)});
+    EXPECT_TRUE(huge == same);
+    // Non-finite input stays as it was: no direction.
+    const vector3 nan = normalize({NAN, 1.0f, 0.0f});
+    EXPECT_EQ(nan.y, 0.0f);
 }

@@ -89,7 +89,7 @@ TEST(load_obj, empty_file_and_all_negative_heights_report_real_extents) {
 }
 
 TEST(load_obj, reads_streams_that_are_not_files) {
-    // No file behind the stream: it is read rather than mapped.
+    // No file behind the stream: it is read all the same.
     char text[] = "v 0 0 0\nv 0.001 0 0\nv 0 0.001 0\nf 1 2 3\n";
     std::FILE* stream = fmemopen(text, std::strlen(text), "r");
     mesh m;

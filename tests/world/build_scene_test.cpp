@@ -101,12 +101,46 @@ TEST(build_scene, default_bunny_prints_the_thirteen_lines) {
     });
 }
 
-TEST(build_scene_death, missing_bunny_stops_before_rendering) {
-    const std::string empty = testing::TempDir() + "no_bunny_here";
-    mkdir(empty.c_str(), 0700);
-    in_directory(empty, [] {
-        current_scene = new scene;
-        EXPECT_EXIT(build_scene(), testing::ExitedWithCode(1), "^cannot open bunny.obj: No such file or directory\n$");
-        tear_down();
+TEST(build_scene, a_mesh_that_cannot_be_used_is_reported_not_fatal) {
+    const std::string dir = testing::TempDir() + "no_bunny_here";
+    mkdir(dir.c_str(), 0700);
+    std::FILE* f = std::fopen((dir + "/bad.obj").c_str(), "w");
+    std::fputs("v 0 0 0\nv 0 0\n", f);
+    std::fclose(f);
+    const struct {
+        const char* path;
+        const char* error;
+    } cases[] = {
+        {nullptr, "cannot open bunny.obj: No such file or directory"},
+        {"bad.obj", "bad.obj:2: vertex line needs three numbers"},
+    };
+    in_directory(dir, [&] {
+        for (const auto& c : cases) {
+            current_scene = new scene;
+            std::string error;
+            testing::internal::CaptureStdout();
+            const bool built = c.path ? build_scene(c.path, &error) : build_scene(&error);
+            std::fflush(stdout);
+            EXPECT_EQ(testing::internal::GetCapturedStdout(), "initialising scene...\n\tloading model\n");
+            EXPECT_FALSE(built);
+            EXPECT_EQ(error, c.error);
+            ASSERT_EQ(current_scene->object_count, 2);
+            EXPECT_EQ(current_scene->objects[0], nullptr);
+            tear_down();
+        }
     });
+}
+
+TEST(build_scene, a_huge_triangle_gets_a_unit_normal) {
+    // Corners a million metres out: the normal's squared length overflows a
+    // float unless it is scaled first.
+    const std::string path = testing::TempDir() + "huge.obj";
+    std::FILE* f = std::fopen(path.c_str(), "w");
+    std::fputs("v -1e6 -1e6 1e6\nv 1e6 -1e6 1e6\nv 0 1e6 1e6\nf 1 2 3\n", f);
+    std::fclose(f);
+    build(path.c_str());
+    const model* m = dynamic_cast<const model*>(current_scene->objects[0]);
+    ASSERT_NE(m, nullptr);
+    expect_vector(m->triangles[0]->normal, 0.0f, 0.0f, 1.0f);
+    tear_down();
 }

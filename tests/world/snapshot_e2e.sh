@@ -84,6 +84,58 @@ run_in "$work/run" --output "$work/no/such/dir/x.png"
 grep -q "^cannot write $work/no/such/dir/x.png: No such file or directory\$" "$work/err" ||
     fail "unwritable output: standard error was: $(cat "$work/err")"
 
+# --- lost standard output is a failure, --help included --------------------
+one_line() {  # FILE PATTERN: FILE holds exactly one line, matching PATTERN
+    [ "$(wc -l <"$1")" -eq 1 ] && grep -qx "$2" "$1"
+}
+for args in "" "--help"; do
+    status=0
+    # shellcheck disable=SC2086
+    (cd "$work/run" && "$snapshot" $args) >/dev/full 2>"$work/err" || status=$?
+    [ "$status" -eq 1 ] || fail "'$args' > /dev/full: exit status $status, expected 1"
+    one_line "$work/err" 'raytracer-snapshot: cannot write standard output: No space left on device' ||
+        fail "'$args' > /dev/full: standard error was: $(cat "$work/err")"
+done
+status=0
+(cd "$work/run" && "$snapshot" >&-) 2>"$work/err" || status=$?
+[ "$status" -eq 1 ] && one_line "$work/err" 'raytracer-snapshot: cannot write standard output: Bad file descriptor' ||
+    fail "closed standard output: status $status, standard error: $(cat "$work/err")"
+
+# --- the picture never destroys anything ----------------------------------
+# Not the mesh, whatever name reaches it.
+cp "$work/run/bunny.obj" "$work/mesh.copy"
+ln "$work/run/bunny.obj" "$work/run/hard.obj"
+ln -s bunny.obj "$work/run/soft.obj"
+for output in bunny.obj ./bunny.obj hard.obj soft.obj; do
+    run_in "$work/run" --output "$output"
+    [ "$status" -eq 2 ] || fail "--output $output (the mesh): exit status $status, expected 2"
+    grep -q "^raytracer-snapshot: --output '$output' is the mesh itself$" "$work/err" ||
+        fail "--output $output (the mesh): standard error was: $(cat "$work/err")"
+    cmp -s "$work/mesh.copy" "$work/run/bunny.obj" || fail "--output $output overwrote the mesh"
+done
+# A device that fails: one line, libpng's own message kept out of sight.
+run_in "$work/run" --output /dev/full
+[ "$status" -eq 1 ] && one_line "$work/err" 'cannot write /dev/full: No space left on device' ||
+    fail "--output /dev/full: status $status, standard error: $(cat "$work/err")"
+# A write that fails (the file size limit, its signal ignored) or is cut
+# short by a signal (the same limit, its signal not ignored) keeps the
+# picture that was there and leaves nothing beside it.
+cp "$work/run/raytracer.png" "$work/old.png"
+for ignored in yes no; do
+    # (bash's own note of the signal goes to /dev/null)
+    status=$({ (cd "$work/run" && if [ $ignored = yes ]; then trap '' XFSZ; fi && ulimit -f 4 &&
+        exec "$snapshot" >"$work/out" 2>"$work/err"); echo $?; } 2>/dev/null)
+    if [ $ignored = yes ]; then
+        [ "$status" -eq 1 ] && one_line "$work/err" 'cannot write raytracer.png: File too large' ||
+            fail "failed write: status $status, standard error: $(cat "$work/err")"
+    else
+        [ "$status" -eq $((128 + $(kill -l XFSZ))) ] || fail "interrupted write: status $status"
+    fi
+    cmp -s "$work/old.png" "$work/run/raytracer.png" || fail "a failed write changed the old picture"
+    [ "$(ls -A "$work/run")" = "$(printf 'bunny.obj\nhard.obj\nraytracer.png\nsoft.obj')" ] ||
+        fail "a failed write left files behind: $(ls -A "$work/run")"
+done
+
 # --- arguments --------------------------------------------------------------
 run_in "$work/run" --help
 [ "$status" -eq 0 ] && grep -q '^usage: raytracer-snapshot \[--mesh PATH\] \[--output FILE.png\]$' "$work/out" ||
@@ -96,4 +148,4 @@ for args in "--frobnicate" "--mesh" "--output=" "extra"; do
     [ ! -s "$work/out" ] || fail "'$args': printed on standard output"
 done
 
-echo "ok: raytracer-snapshot output, picture, failures and arguments"
+echo "ok: raytracer-snapshot output, picture, failures, lost output, safe writes and arguments"

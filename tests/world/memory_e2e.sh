@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# Memory end to end, under an address-space limit (ulimit -v): running out
+# of memory while loading or building is one line on standard error and
+# status 1, never an abort; input of any length (an endless stream, a huge
+# line or word) is read in bounded memory.
+#   memory_e2e.sh path/to/raytracer-snapshot path/to/raytracer
+set -euo pipefail
+snapshot=$(realpath "${1:?usage: $0 raytracer-snapshot raytracer}")
+raytracer=$(realpath "${2:?usage: $0 raytracer-snapshot raytracer}")
+work=$(mktemp -d "${TMPDIR:-/tmp}/memory-e2e.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+limit_kb=120000
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+# Runs the command under the limit in $work; sets status.
+limited() {
+    status=0
+    (ulimit -v "$limit_kb" && cd "$work" && exec timeout 60 "$@") >"$work/out" 2>"$work/err" || status=$?
+}
+
+# expect STATUS PATTERN: the exit status, and one line on standard error.
+expect() {
+    [ "$status" -eq "$1" ] || fail "exit status $status, expected $1: $(head -c 500 "$work/err")"
+    [ "$(wc -l <"$work/err")" -eq 1 ] && grep -Eqx "$2" "$work/err" ||
+        fail "standard error was: $(head -c 500 "$work/err")"
+}
+
+faces() {  # N: one triangle named N times
+    printf 'v 0 0 0\nv 0.01 0 0\nv 0 0.01 0\n'
+    yes 'f 1 2 3' | head -n "$1"
+}
+
+# --- out of memory while loading: 20 million faces, 240 MB of mesh ----------
+limited "$snapshot" --mesh <(faces 20000000)
+expect 1 '/dev/fd/[0-9]+: out of memory after [0-9]+ faces'
+[ "$(cat "$work/out")" = "$(printf 'initialising scene...\n\tloading model')" ] || fail "loading: standard output"
+
+mkfifo "$work/bunny.obj"
+faces 20000000 >"$work/bunny.obj" 2>/dev/null &
+SDL_VIDEODRIVER=dummy limited "$raytracer"
+wait || true
+expect 1 'bunny.obj: out of memory after [0-9]+ faces'
+
+# --- out of memory building the model: the mesh fits, its triangles not -----
+limited "$snapshot" --mesh <(faces 2000000)
+expect 1 '/dev/fd/[0-9]+: out of memory building the model \(2000000 triangles\)'
+grep -q 'found 2000000 faces' "$work/out" || fail "building: the loader's lines are missing"
+
+# --- endless and huge input in bounded memory -------------------------------
+limited "$snapshot" --mesh /dev/zero
+expect 1 '/dev/zero:1: NUL byte; this is not a text file'
+
+# A 200 MB comment and a 200 MB number on the stand-in triangle's lines.
+stream() {
+    printf '# '
+    head -c 200000000 /dev/zero | tr '\0' x
+    printf '\nv 0.'
+    head -c 200000000 /dev/zero | tr '\0' 0
+    printf ' 0.04 -0.05\nv 0 0.04 0.05\nv 0 0.06 0\nf 1 2 3\n'
+}
+limited "$snapshot" --mesh <(stream) --output "$work/huge.png"
+[ "$status" -eq 0 ] || fail "a huge line: exit status $status: $(head -c 500 "$work/err")"
+grep -q 'found 3 verts' "$work/out" && grep -q 'max y = 300.000000' "$work/out" || fail "a huge line: standard output"
+
+echo "ok: out of memory reported in one line; endless and huge input in bounded memory"
