@@ -1,36 +1,12 @@
 #include "scene/model.h"
 
-#include <cerrno>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <limits>
-#include <new>
-#include <string>
 
 #include "mesh/load_obj.h"
 #include "scene/bvh_bounds.h"
 
 namespace {
-
-// A file that cannot be opened or is rejected stops the program before any
-// rendering: there is no sensible picture of a missing or corrupt mesh.
-mesh* load_or_exit(const char* path) {
-    std::FILE* stream = std::fopen(path, "r");
-    if (!stream) {
-        std::fprintf(stderr, "cannot open %s: %s\n", path, std::strerror(errno));
-        std::exit(1);
-    }
-    mesh* m = new mesh;
-    std::string error;
-    if (!load_obj(stream, m, path, &error)) {
-        delete m;
-        std::fprintf(stderr, "%s\n", error.c_str());
-        std::exit(1);
-    }
-    return m;
-}
 
 // Slack of the gate, relative to the ray origin's distance from the centre:
 // covers directions a few units of 2^-24 off unit length, and the
@@ -50,10 +26,6 @@ vector3 mesh_centroid(const mesh& m) {
     const float n = static_cast<float>(m.vertex_count);
     return {x / n, y / n, z / n};
 }
-
-model::model() : model("bunny.obj") {}
-
-model::model(const char* path) : model(load_or_exit(path)) {}
 
 model::model(mesh* loaded) {
     geometry = loaded;

@@ -26,12 +26,10 @@ public:
     // in index order does, only faster.
     bvh hierarchy;
 
-    // Loads "bunny.obj" from the working directory.
-    model();
-    // Loads the OBJ file at `path`. A file that cannot be opened or is
-    // rejected ends the process: one line on standard error, exit status 1.
-    explicit model(const char* path);
-    // Builds on a mesh that is already loaded, taking it over.
+    // Builds on a mesh that is already loaded (build_scene loads it),
+    // taking it over. Throws std::bad_alloc when memory runs out (the mesh
+    // is freed then too), std::length_error for more triangles than the
+    // hierarchy can hold.
     explicit model(mesh* loaded);
     ~model() override;
 

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <stdexcept>
+#include <string>
 
 #include "mesh/load_obj.h"
 #include "scene/light.h"
@@ -76,13 +78,15 @@ bool build_scene(const char* mesh_path, std::string* error) {
     if (!loaded) return false;
     const int triangles = loaded->face_count;
     model* bunny = nullptr;
+    // A model that fails to build frees the mesh it was handed.
     try {
         bunny = new model(loaded);
     } catch (const std::bad_alloc&) {
-        release_mesh(loaded);
-        delete loaded;
         *error = std::string(mesh_path) + ": out of memory building the model (" + std::to_string(triangles) +
                  " triangles)";
+        return false;
+    } catch (const std::length_error&) {
+        *error = std::string(mesh_path) + ": too many triangles for the hierarchy (" + std::to_string(triangles) + ")";
         return false;
     }
     bunny->color = {0.0f, 1.0f, 1.0f};
