@@ -137,6 +137,10 @@ bool png_stream(std::FILE* file, png_bytep* rows, png_failure* failure) {
         return false;
     }
     png_set_write_fn(png, file, on_png_write, on_png_flush);
+    // The fastest compression: the picture is written once per run, and
+    // the default level costs several times the render on this picture.
+    png_set_compression_level(png, 1);
+    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
     png_set_IHDR(png, info, image_width, image_height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
