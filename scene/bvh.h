@@ -17,7 +17,9 @@ struct alignas(64) bvh_node {
     float bounds[6][4];
     bvh_child child[4];
     std::int32_t child_count = 0;
+    std::int32_t unused[3] = {};  // the two cache lines' rest, defined
 };
+static_assert(sizeof(bvh_node) == 128, "a node is two cache lines, with no padding of unknown value");
 
 // A sliver in a leaf: its corners and its double-precision plane for
 // intersect_sliver, and its unit normal for shading.

@@ -1,7 +1,9 @@
 #include <xmmintrin.h>
 
 #include <algorithm>
+#include <new>
 #include <stdexcept>
+#include <vector>
 
 #include "scene/bvh.h"
 #include "scene/bvh_build_parts.h"
@@ -13,32 +15,90 @@ constexpr int parallel_threshold = 4096;  // fewer packets are not worth a threa
 
 // Folds the binary tree into four-wide nodes, depth first: each node adopts
 // the children of its largest inner children until it has four. Leaves get
-// their slots in the packet and sliver arrays in the same order; what goes
-// in them is listed (triangle indices, -1 for an empty lane) and filled in
+// their slots in the packet and sliver arrays in the same order, with their
+// triangles' indices; the rest of each packet and record is filled in
 // afterwards.
+//
+// The work is shared out like this: a first walk over the top levels lists
+// the subtrees below them (the tasks) and counts the top's own nodes and
+// leaves; each task is then counted on its own, in parallel, by a walk that
+// writes nothing; a second walk over the top, knowing those sizes, gives
+// each task the very slots the serial fold would give it; last, the tasks
+// are folded into their slots in parallel. The result is the serial fold's,
+// slot for slot.
+
+struct fold_counts {
+    std::size_t nodes = 0;
+    std::size_t packets = 0;
+    std::size_t slivers = 0;
+
+    fold_counts& operator+=(const fold_counts& o) {
+        nodes += o.nodes;
+        packets += o.packets;
+        slivers += o.slivers;
+        return *this;
+    }
+};
+
+// Where the fold writes; null everywhere while it only counts.
+struct fold_out {
+    bvh_node* nodes = nullptr;
+    triangle_packet* packets = nullptr;
+    sliver_record* slivers = nullptr;
+};
+
 struct folder {
     const node_arena& in;
     const box_list& boxes;
-    decltype(bvh::nodes)& out;
-    std::vector<std::int32_t, large_allocator<std::int32_t>> packet_lanes;  // four per packet
-    std::vector<std::int32_t, large_allocator<std::int32_t>> sliver_faces;
+    fold_out out;
+    fold_counts at;  // the next free slot of each kind
+
+    // Inner nodes met this many levels below the walk's start are tasks
+    // (-1: none): the counting walk lists them, the writing walk places
+    // them, each at the size it was told.
+    int frontier = -1;
+    std::vector<int>* tasks = nullptr;
+    const std::vector<fold_counts>* sizes = nullptr;
+    std::vector<fold_counts>* starts = nullptr;
+    std::size_t next_task = 0;
 
     bvh_child leaf(const binary_node& n) {
         const int first = -1 - n.a, count = n.b;
         const bool slivers = is_sliver(boxes[static_cast<std::size_t>(first)]);
-        const std::size_t slot = slivers ? sliver_faces.size() : packet_lanes.size() / 4;
-        if (slot + static_cast<std::size_t>(count) > bvh_child::max_first)
-            throw std::length_error("too many triangles for the hierarchy's leaves");
-        for (int k = first; k < first + count; ++k) {
-            const std::int32_t face = static_cast<std::int32_t>(tag_of(boxes[static_cast<std::size_t>(k)]) & ~sliver_tag);
-            (slivers ? sliver_faces : packet_lanes).push_back(face);
+        const std::size_t slot = slivers ? at.slivers : at.packets;
+        const std::size_t length = slivers ? static_cast<std::size_t>(count) : static_cast<std::size_t>(count + 3) / 4;
+        if (slot + length > bvh_child::max_first) throw std::length_error("too many triangles for the hierarchy's leaves");
+        (slivers ? at.slivers : at.packets) += length;
+        if (out.nodes != nullptr) {
+            for (int k = 0; k < (slivers ? count : static_cast<int>(4 * length)); ++k) {
+                const std::int32_t face =
+                    k < count ? static_cast<std::int32_t>(tag_of(boxes[static_cast<std::size_t>(first + k)]) & ~sliver_tag) : -1;
+                if (slivers)
+                    out.slivers[slot + static_cast<std::size_t>(k)].index = face;
+                else
+                    out.packets[slot + static_cast<std::size_t>(k) / 4].index[k % 4] = face;
+            }
         }
-        if (slivers) return bvh_child::leaf(static_cast<std::uint32_t>(slot), count, true);
-        while (packet_lanes.size() % 4 != 0) packet_lanes.push_back(-1);
-        return bvh_child::leaf(static_cast<std::uint32_t>(slot), (count + 3) / 4, false);
+        return bvh_child::leaf(static_cast<std::uint32_t>(slot), static_cast<int>(length), slivers);
     }
 
-    int emit(const int* kids_in, int kid_count_in) {
+    bvh_child inner(int binary, int depth) {
+        const binary_node& n = in[binary];
+        if (depth != frontier) {
+            const int pair[2] = {n.a, n.b};
+            return bvh_child::node(static_cast<std::uint32_t>(emit(pair, 2, depth)));
+        }
+        if (sizes == nullptr) {  // counting the top: list the task, skip it
+            tasks->push_back(binary);
+            return bvh_child{};
+        }
+        starts->push_back(at);
+        const std::uint32_t root = static_cast<std::uint32_t>(at.nodes);
+        at += (*sizes)[next_task++];
+        return bvh_child::node(root);
+    }
+
+    int emit(const int* kids_in, int kid_count_in, int depth) {
         int kids[4];
         int kid_count = kid_count_in;
         std::copy(kids_in, kids_in + kid_count_in, kids);
@@ -60,19 +120,12 @@ struct folder {
             kids[kid_count++] = n.b;
         }
 
-        const int index = static_cast<int>(out.size());
-        out.emplace_back();
+        const int index = static_cast<int>(at.nodes++);
         bvh_child codes[4];
-        for (int i = 0; i < kid_count; ++i) {
-            const binary_node& n = in[kids[i]];
-            if (n.leaf()) {
-                codes[i] = leaf(n);
-            } else {
-                const int pair[2] = {n.a, n.b};
-                codes[i] = bvh_child::node(static_cast<std::uint32_t>(emit(pair, 2)));
-            }
-        }
-        bvh_node& node = out[static_cast<std::size_t>(index)];
+        for (int i = 0; i < kid_count; ++i)
+            codes[i] = in[kids[i]].leaf() ? leaf(in[kids[i]]) : inner(kids[i], depth + 1);
+        if (out.nodes == nullptr) return index;
+        bvh_node& node = *::new (static_cast<void*>(&out.nodes[index])) bvh_node;
         for (int i = 0; i < 4; ++i) {
             // Unused lanes get an empty box; child_count masks them anyway.
             const vbox b = i < kid_count ? in[kids[i]].bounds() : vbox();
@@ -88,21 +141,30 @@ struct folder {
         node.child_count = kid_count;
         return index;
     }
+
+    // The walk from the root: a lone leaf still sits under a root node.
+    void walk_from(int root) {
+        if (in[root].leaf()) {
+            emit(&root, 1, 0);
+        } else {
+            const int pair[2] = {in[root].a, in[root].b};
+            emit(pair, 2, 0);
+        }
+    }
 };
 
 vector3 corner_of(const mesh& m, std::int32_t k, int j) { return m.vertices[m.faces[k].vertex[j]]; }
 
 // A packet's lanes get the fields prepare_triangle gives a regular
 // triangle, computed the same way (the tests compare them field by field).
-void fill_packet(const mesh& m, const std::int32_t* lanes, triangle_packet& p) {
+void fill_packet(const mesh& m, triangle_packet& p) {
     for (int lane = 0; lane < 4; ++lane) {
-        p.index[lane] = lanes[lane];
         vector3 v0, e1, e2, normal;  // an empty lane: the zero normal meets nothing
         float offset = 0.0f;
-        if (lanes[lane] >= 0) {
-            v0 = corner_of(m, lanes[lane], 0);
-            e1 = corner_of(m, lanes[lane], 1) - v0;
-            e2 = corner_of(m, lanes[lane], 2) - v0;
+        if (p.index[lane] >= 0) {
+            v0 = corner_of(m, p.index[lane], 0);
+            e1 = corner_of(m, p.index[lane], 1) - v0;
+            e2 = corner_of(m, p.index[lane], 2) - v0;
             normal = normalize(cross(e1, e2));
             offset = dot(normal, v0);
         }
@@ -117,7 +179,8 @@ void fill_packet(const mesh& m, const std::int32_t* lanes, triangle_packet& p) {
     }
 }
 
-void fill_sliver(const mesh& m, std::int32_t k, sliver_record& r) {
+void fill_sliver(const mesh& m, sliver_record& r) {
+    const std::int32_t k = r.index;
     vector3 corner[3];
     for (int j = 0; j < 3; ++j) corner[j] = corner_of(m, k, j);
     const triangle_setup s = prepare_triangle(corner, cross(corner[1] - corner[0], corner[2] - corner[0]));
@@ -130,36 +193,53 @@ void fill_sliver(const mesh& m, std::int32_t k, sliver_record& r) {
 }  // namespace
 
 void fold_tree(const mesh& m, box_list& boxes, node_arena& nodes, int root, int threads, bvh& tree) {
-    folder f{nodes, boxes, tree.nodes, {}, {}};
-    f.packet_lanes.reserve(boxes.size() + boxes.size() / 2);
-    tree.nodes.reserve(boxes.size() / 3 + 1);
-    if (nodes[root].leaf()) {
-        f.emit(&root, 1);  // a lone leaf still sits under a root node
-    } else {
-        const int pair[2] = {nodes[root].a, nodes[root].b};
-        f.emit(pair, 2);
-    }
+    // Two levels down the four-wide tree there are up to sixteen subtrees,
+    // enough to keep a few threads busy; a small tree is folded in one go.
+    const int frontier = boxes.size() >= static_cast<std::size_t>(cluster_threshold) && threads > 1 ? 2 : -1;
+    std::vector<int> tasks;
+    folder top{nodes, boxes, {}, {}, frontier, &tasks};
+    top.walk_from(root);
+    std::vector<fold_counts> sizes(tasks.size());
+    parallel_for(static_cast<int>(tasks.size()), threads, [&](int k) {
+        folder f{nodes, boxes, {}, {}};
+        const int pair[2] = {nodes[tasks[static_cast<std::size_t>(k)]].a, nodes[tasks[static_cast<std::size_t>(k)]].b};
+        f.emit(pair, 2, 0);
+        sizes[static_cast<std::size_t>(k)] = f.at;
+    });
+    fold_counts total = top.at;
+    for (const fold_counts& c : sizes) total += c;
+    if (total.packets > bvh_child::max_first || total.slivers > bvh_child::max_first)
+        throw std::length_error("too many triangles for the hierarchy's leaves");
+
+    tree.nodes.resize(total.nodes);
+    tree.packets.resize(total.packets);
+    tree.slivers.resize(total.slivers);
+    const fold_out out{tree.nodes.data(), tree.packets.data(), tree.slivers.data()};
+    std::vector<fold_counts> starts;
+    folder placed{nodes, boxes, out, {}, frontier, nullptr, &sizes, &starts};
+    placed.walk_from(root);
+    parallel_for(static_cast<int>(tasks.size()), threads, [&](int k) {
+        folder f{nodes, boxes, out, starts[static_cast<std::size_t>(k)]};
+        const int pair[2] = {nodes[tasks[static_cast<std::size_t>(k)]].a, nodes[tasks[static_cast<std::size_t>(k)]].b};
+        f.emit(pair, 2, 0);
+    });
     // The boxes and the binary tree are done with: free them before the
     // leaves are filled, so those can reuse the pages.
     boxes.release();
     nodes.release();
 
-    tree.packets.resize(f.packet_lanes.size() / 4);
-    tree.slivers.resize(f.sliver_faces.size());
     const int packet_count = static_cast<int>(tree.packets.size());
     const int chunks = packet_count >= parallel_threshold ? threads : 1;
     parallel_for(chunks, chunks, [&](int chunk) {
         const int begin = static_cast<int>(static_cast<long long>(packet_count) * chunk / chunks);
         const int end = static_cast<int>(static_cast<long long>(packet_count) * (chunk + 1) / chunks);
-        for (int k = begin; k < end; ++k)
-            fill_packet(m, &f.packet_lanes[4 * static_cast<std::size_t>(k)], tree.packets[static_cast<std::size_t>(k)]);
+        for (int k = begin; k < end; ++k) fill_packet(m, tree.packets[static_cast<std::size_t>(k)]);
     });
     const int sliver_count = static_cast<int>(tree.slivers.size());
     const int sliver_chunks = sliver_count >= parallel_threshold ? threads : 1;
     parallel_for(sliver_chunks, sliver_chunks, [&](int chunk) {
         const int begin = static_cast<int>(static_cast<long long>(sliver_count) * chunk / sliver_chunks);
         const int end = static_cast<int>(static_cast<long long>(sliver_count) * (chunk + 1) / sliver_chunks);
-        for (int k = begin; k < end; ++k)
-            fill_sliver(m, f.sliver_faces[static_cast<std::size_t>(k)], tree.slivers[static_cast<std::size_t>(k)]);
+        for (int k = begin; k < end; ++k) fill_sliver(m, tree.slivers[static_cast<std::size_t>(k)]);
     });
 }
