@@ -17,7 +17,7 @@ vector3 normalize(const vector3& n) {
             return normalize({std::ldexp(n.x, -exponent), std::ldexp(n.y, -exponent), std::ldexp(n.z, -exponent)});
         }
     }
-    const float length = static_cast<float>(std::sqrt(static_cast<double>(squared)));
+    const float length = rounded_sqrt(squared);
     if (!(length > 0.0f)) return {0.0f, 0.0f, 0.0f};
     const float inverse = 1.0f / length;
     return n * inverse;
