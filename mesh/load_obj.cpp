@@ -3,7 +3,9 @@
 
 #include "mesh/load_obj.h"
 
+#include <cassert>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <new>
 #include <thread>
@@ -57,6 +59,8 @@ bool loader::run(mesh* m, std::string* error) {
         if (error) *error = message;
         return false;
     }
+    // check_counts refused anything larger after every unit.
+    assert(vertices_.size() <= INT_MAX && faces_.size() <= INT_MAX);
     const int vertex_count = static_cast<int>(vertices_.size());
     const int face_count = static_cast<int>(faces_.size());
     vector3* const vertices = vertices_.release();

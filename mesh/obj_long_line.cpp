@@ -2,6 +2,7 @@
 // above it is known then), in bounded memory: whatever its length, only
 // the current word's state and its first bytes are kept.
 
+#include <cassert>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -148,6 +149,7 @@ void loader::take_long_line(unit& u) {
                 else if (next == n) drop_lf_ = true;
             }
             carry_size_ = n - next;
+            assert(carry_size_ < block_);
             std::memcpy(carry_.get(), text + next, carry_size_);
             break;
         }

@@ -3,6 +3,7 @@
 
 #include "mesh/obj_number.h"
 
+#include <cassert>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -79,6 +80,7 @@ number_status parse_float(const char* begin, const char* end, float* out) {
 }
 
 void long_number::digit(int value, bool after_point) {
+    assert(value >= 0 && value < 16);
     if (kept_ == 0 && value == 0) {  // a leading zero
         if (after_point) --scale_;
     } else if (kept_ < kept_digits) {
@@ -226,6 +228,9 @@ number_status long_number::finish(float* out) const {
         return number_status::not_a_number;
     }
     char word[kept_digits + 32];
+    // A sign, "0x", the digits, the sticky digit, the exponent's letter and
+    // sign, its seven digits at most, and the NUL.
+    static_assert(sizeof word >= 1 + 2 + kept_digits + 1 + 2 + 7 + 1, "the short word always fits");
     std::size_t length = 0;
     if (negative_) word[length++] = '-';
     if (kept_ == 0) {

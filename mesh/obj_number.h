@@ -4,6 +4,7 @@
 // Plain decimals take a shortcut; a word of a line too long to hold is fed
 // in pieces to long_number, which keeps only what decides the result.
 
+#include <cassert>
 #include <cstdint>
 #include <string>
 
@@ -23,6 +24,7 @@ inline constexpr float powers_of_ten[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e
 // decimals is read in one go: the digits and the power of ten are exact
 // floats, so one division rounds the exact quotient once, as strtof does.
 inline number_status read_number(const char* p, const char* end, float* out, const char** stop) {
+    assert(p < end);
     const char* q = p;
     const bool negative = *q == '-';
     if (*q == '-' || *q == '+') ++q;

@@ -3,6 +3,7 @@
 // lines ending with LF, CR LF or CR even when a CR LF is split between two
 // reads, and nothing read past a NUL byte, which makes the file binary.
 
+#include <cassert>
 #include <cstring>
 
 #include "mesh/obj_loader.h"
@@ -89,6 +90,8 @@ loader::unit_kind loader::read_unit(unit& u) {
     if (cut == 0) return unit_kind::long_line;
     if (text[cut - 1] == '\r' && cut == u.size) drop_lf_ = true;
     carry_size_ = u.size - cut;
+    // The carry holds no line end, so the cut lies in the bytes just read.
+    assert(carry_size_ < block_);
     std::memcpy(carry_.get(), text + cut, carry_size_);
     u.size = u.parse_end = cut;
     return unit_kind::block;
