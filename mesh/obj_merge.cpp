@@ -2,6 +2,7 @@
 // first bad line in the file, though an index naming a vertex not read yet
 // above it can only be judged once the whole file has been counted.
 
+#include <cassert>
 #include <climits>
 #include <cstdint>
 #include <cstring>
@@ -11,26 +12,6 @@
 #include "mesh/obj_loader.h"
 
 namespace obj {
-
-namespace {
-
-// Only classifies lines, counting the v lines among them.
-struct line_counter {
-    using slot = std::int32_t;
-    long long& vertex_lines;
-    bool counting() const { return true; }
-    bool halted() const { return false; }
-    void vertex_line_seen() { ++vertex_lines; }
-    template <typename message>
-    bool fail(long long, const message&) {
-        return false;
-    }
-    bool vertex(const vector3&) { return false; }
-    bool resolve(long long, const word_text&, long long, slot*) { return false; }
-    bool face(slot, slot, slot) { return false; }
-};
-
-}  // namespace
 
 bool loader::exact_sink::resolve(long long index, const word_text& text, long long line, slot* out) {
     const long long known = l.vertices_.size();
@@ -101,9 +82,11 @@ void loader::after_unit() {
     if (counting_ && candidates_.empty()) finish_error(first_bad_);
 }
 
+// Once a line is bad the exact sink counts, and only counts, the v lines.
 void loader::count_vertex_lines(const char* p, const char* end) {
-    line_counter c{vertex_lines_};
-    parse_lines(p, end, c);
+    assert(counting_);
+    exact_sink s{*this};
+    parse_lines(p, end, s);
 }
 
 // A NUL byte means binary data: nothing after it is read.
