@@ -2,7 +2,7 @@
 #include "render/matrix3x4.h"
 #include "app/image.h"
 #include "render/render.h"
-#include "tests/render/test_scene.h"
+#include "tests/support/test_scene.h"
 
 #include <gtest/gtest.h>
 

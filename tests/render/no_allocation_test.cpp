@@ -9,7 +9,7 @@
 #include "scene/model.h"
 #include "scene/plane.h"
 #include "scene/sphere.h"
-#include "test_scene.h"
+#include "tests/support/test_scene.h"
 
 #include <gtest/gtest.h>
 

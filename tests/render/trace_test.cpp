@@ -2,7 +2,7 @@
 
 #include "scene/plane.h"
 #include "scene/sphere.h"
-#include "tests/render/test_scene.h"
+#include "tests/support/test_scene.h"
 
 #include <gtest/gtest.h>
 
