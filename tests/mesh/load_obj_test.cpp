@@ -7,6 +7,8 @@
 #include <random>
 #include <string>
 
+#include "tests/support/expect_vector.h"
+
 namespace {
 
 // Parses `text`; on rejection the error is returned through `error`.
@@ -48,12 +50,6 @@ std::string report(const char* max_y, const char* min_y, int verts, int faces) {
            " \n\t\t\tallocated mem\n\t\t\tcalculating normals, v_normals\n";
 }
 
-void expect_vector(const vector3& v, float x, float y, float z) {
-    EXPECT_FLOAT_EQ(v.x, x);
-    EXPECT_FLOAT_EQ(v.y, y);
-    EXPECT_FLOAT_EQ(v.z, z);
-}
-
 const char* const flt_max_text = "340282346638528859811704183484516925440.000000";
 
 }  // namespace
@@ -67,7 +63,7 @@ TEST(load_obj, scales_reports_and_closes_over_a_file) {
     EXPECT_EQ(out, report("1000.000000", "1000.000000", 1, 0));
     EXPECT_EQ(m.vertex_count, 1);
     EXPECT_EQ(m.face_count, 0);
-    expect_vector(m.vertices[0], 500.0f, 1000.0f, 1500.0f);
+    EXPECT_VECTOR_FLOAT_EQ(m.vertices[0], 500.0f, 1000.0f, 1500.0f);
     release_mesh(&m);
 }
 
@@ -98,7 +94,7 @@ TEST(load_obj, reads_streams_that_are_not_files) {
     ASSERT_TRUE(load_obj(stream, &m, "memory", &error)) << error;
     std::fflush(stdout);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), report("5.000000", "0.000000", 3, 1));
-    expect_vector(make_face(m, 0).normal, 0, 0, 25);
+    EXPECT_VECTOR_FLOAT_EQ(make_face(m, 0).normal, 0, 0, 25);
     release_mesh(&m);
 }
 
@@ -117,14 +113,14 @@ TEST(parse_obj, corner_order_decides_the_normal) {
     const std::string verts = "v 0 0 0\nv 0.001 0 0\nv 0 0.001 0\n";
     parsed a(verts + "f 1 2 3\n");
     ASSERT_TRUE(a.ok) << a.error;
-    expect_vector(a.corner(0, 0), 0, 0, 0);
-    expect_vector(a.corner(0, 1), 5, 0, 0);
-    expect_vector(a.corner(0, 2), 0, 5, 0);
-    expect_vector(make_face(a.m, 0).normal, 0, 0, 25);
+    EXPECT_VECTOR_FLOAT_EQ(a.corner(0, 0), 0, 0, 0);
+    EXPECT_VECTOR_FLOAT_EQ(a.corner(0, 1), 5, 0, 0);
+    EXPECT_VECTOR_FLOAT_EQ(a.corner(0, 2), 0, 5, 0);
+    EXPECT_VECTOR_FLOAT_EQ(make_face(a.m, 0).normal, 0, 0, 25);
     parsed b(verts + "f 1 3 2\n");
     ASSERT_TRUE(b.ok) << b.error;
-    expect_vector(b.corner(0, 1), 0, 5, 0);
-    expect_vector(make_face(b.m, 0).normal, 0, 0, -25);
+    EXPECT_VECTOR_FLOAT_EQ(b.corner(0, 1), 0, 5, 0);
+    EXPECT_VECTOR_FLOAT_EQ(make_face(b.m, 0).normal, 0, 0, -25);
 }
 
 TEST(parse_obj, only_v_lines_take_vertex_slots) {
@@ -134,10 +130,10 @@ TEST(parse_obj, only_v_lines_take_vertex_slots) {
              "vx 7 7 7\nv 0.003 0 0\ns off\n  v 0.004 0 0\nf 3 2 1\n");
     ASSERT_TRUE(p.ok) << p.error;
     EXPECT_EQ(p.m.vertex_count, 4);
-    expect_vector(p.corner(0, 0), 15, 0, 0);
-    expect_vector(p.corner(0, 1), 10, 0, 0);
-    expect_vector(p.corner(0, 2), 5, 0, 0);
-    expect_vector(p.m.vertices[3], 20, 0, 0);
+    EXPECT_VECTOR_FLOAT_EQ(p.corner(0, 0), 15, 0, 0);
+    EXPECT_VECTOR_FLOAT_EQ(p.corner(0, 1), 10, 0, 0);
+    EXPECT_VECTOR_FLOAT_EQ(p.corner(0, 2), 5, 0, 0);
+    EXPECT_VECTOR_FLOAT_EQ(p.m.vertices[3], 20, 0, 0);
 }
 
 TEST(parse_obj, corner_forms_negative_indices_and_later_vertices) {
@@ -148,14 +144,14 @@ TEST(parse_obj, corner_forms_negative_indices_and_later_vertices) {
              "f -1 -6 +2 # trailing comment\n");
     ASSERT_TRUE(p.ok) << p.error;
     ASSERT_EQ(p.m.face_count, 3);
-    expect_vector(p.corner(0, 0), 20, 0, 0);
-    expect_vector(p.corner(0, 2), 30, 0, 0);
-    expect_vector(p.corner(1, 0), 5, 0, 0);
-    expect_vector(p.corner(1, 1), 10, 0, 0);
-    expect_vector(p.corner(1, 2), 15, 0, 0);
-    expect_vector(p.corner(2, 0), 30, 0, 0);
-    expect_vector(p.corner(2, 1), 5, 0, 0);
-    expect_vector(p.corner(2, 2), 10, 0, 0);
+    EXPECT_VECTOR_FLOAT_EQ(p.corner(0, 0), 20, 0, 0);
+    EXPECT_VECTOR_FLOAT_EQ(p.corner(0, 2), 30, 0, 0);
+    EXPECT_VECTOR_FLOAT_EQ(p.corner(1, 0), 5, 0, 0);
+    EXPECT_VECTOR_FLOAT_EQ(p.corner(1, 1), 10, 0, 0);
+    EXPECT_VECTOR_FLOAT_EQ(p.corner(1, 2), 15, 0, 0);
+    EXPECT_VECTOR_FLOAT_EQ(p.corner(2, 0), 30, 0, 0);
+    EXPECT_VECTOR_FLOAT_EQ(p.corner(2, 1), 5, 0, 0);
+    EXPECT_VECTOR_FLOAT_EQ(p.corner(2, 2), 10, 0, 0);
 }
 
 TEST(parse_obj, polygons_become_fans_and_indices_are_decimal) {
@@ -179,7 +175,7 @@ TEST(parse_obj, long_lines_are_read_whole) {
     parsed p(text + "\n");
     ASSERT_TRUE(p.ok) << p.error;
     EXPECT_EQ(p.m.face_count, 298);
-    expect_vector(p.m.vertices[0], 5, 10, 15);
+    EXPECT_VECTOR_FLOAT_EQ(p.m.vertices[0], 5, 10, 15);
 }
 
 TEST(parse_obj, rejects_bad_lines_with_name_and_line_number) {

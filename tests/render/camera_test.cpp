@@ -2,6 +2,7 @@
 #include "render/matrix3x4.h"
 #include "app/image.h"
 #include "render/render.h"
+#include "tests/support/expect_vector.h"
 #include "tests/support/test_scene.h"
 
 #include <gtest/gtest.h>
@@ -13,18 +14,8 @@
 #include <utility>
 #include <vector>
 
-namespace {
-
 // The camera's values are given to eight digits, enough to name each float
 // exactly; a different order of rounding is off by an ulp or two.
-#define EXPECT_VEC_EXACT(v, ex, ey, ez) \
-    do {                                \
-        EXPECT_EQ((v).x, ex);           \
-        EXPECT_EQ((v).y, ey);           \
-        EXPECT_EQ((v).z, ez);           \
-    } while (0)
-
-}  // namespace
 
 // ---- invert_rigid -------------------------------------------------------------
 
@@ -48,10 +39,10 @@ TEST(invert_rigid, rotation_is_transposed_and_translation_rotated_back) {
 
 TEST(camera_setup, eye_corner_and_steps_of_the_fixed_view) {
     const camera cam = setup_camera();
-    EXPECT_VEC_EXACT(cam.eye, -3004.8899f, 800.65198f, 500.81497f);
-    EXPECT_VEC_EXACT(cam.top_left, -2999.4827f, 801.47449f, 501.92407f);
-    EXPECT_VEC_EXACT(cam.column_step, -0.00081512448f, 0.0f, -0.0048898696f);
-    EXPECT_VEC_EXACT(cam.row_step, -0.00063761394f, -0.004914958f, 0.00010625204f);
+    EXPECT_VECTOR_EQ(cam.eye, -3004.8899f, 800.65198f, 500.81497f);
+    EXPECT_VECTOR_EQ(cam.top_left, -2999.4827f, 801.47449f, 501.92407f);
+    EXPECT_VECTOR_EQ(cam.column_step, -0.00081512448f, 0.0f, -0.0048898696f);
+    EXPECT_VECTOR_EQ(cam.row_step, -0.00063761394f, -0.004914958f, 0.00010625204f);
 }
 
 TEST(camera_setup, screen_is_not_normalised_to_unit_axes) {
@@ -76,11 +67,11 @@ TEST(camera_rays, corner_pixels_start_at_the_eye_with_their_directions) {
     render_row(s.get(), cam, 0, row_buffer);
     EXPECT_EQ(seen.calls, 800);
     EXPECT_EQ(seen.first.origin, cam.eye);
-    EXPECT_VEC_EXACT(seen.first.direction, 0.96890742f, 0.14738348f, 0.19873692f);
+    EXPECT_VECTOR_EQ(seen.first.direction, 0.96890742f, 0.14738348f, 0.19873692f);
 
     render_row(s.get(), cam, 599, row_buffer);
     EXPECT_EQ(seen.last.origin, cam.eye);
-    EXPECT_VEC_EXACT(seen.last.direction, 0.78910738f, -0.37703556f, -0.48492658f);
+    EXPECT_VECTOR_EQ(seen.last.direction, 0.78910738f, -0.37703556f, -0.48492658f);
 }
 
 // ---- progress dots --------------------------------------------------------------

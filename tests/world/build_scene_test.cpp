@@ -11,6 +11,7 @@
 #include "scene/model.h"
 #include "scene/plane.h"
 #include "scene/scene.h"
+#include "tests/support/expect_vector.h"
 
 namespace {
 
@@ -37,12 +38,6 @@ std::string lines(const std::string& loader) {
            "\tfinished loading model\nfinished initialising scene\n\n";
 }
 
-void expect_vector(const vector3& v, float x, float y, float z) {
-    EXPECT_FLOAT_EQ(v.x, x);
-    EXPECT_FLOAT_EQ(v.y, y);
-    EXPECT_FLOAT_EQ(v.z, z);
-}
-
 // Runs `f` in `dir`, then returns to where it was.
 template <typename body>
 void in_directory(const std::string& dir, body&& f) {
@@ -66,8 +61,8 @@ TEST(build_scene, fills_the_fixed_light_objects_and_materials) {
                     "\t\t\tallocated mem\n\t\t\tcalculating normals, v_normals\n"));
     const scene& s = *current_scene;
     ASSERT_EQ(s.light_count, 1);
-    expect_vector(s.lights[0]->color, 0.94f, 0.94f, 0.737f);
-    expect_vector(s.lights[0]->position, -2000.0f, 1500.0f, -3000.0f);
+    EXPECT_VECTOR_FLOAT_EQ(s.lights[0]->color, 0.94f, 0.94f, 0.737f);
+    EXPECT_VECTOR_FLOAT_EQ(s.lights[0]->position, -2000.0f, 1500.0f, -3000.0f);
 
     ASSERT_EQ(s.object_count, 2);
     const model* m = dynamic_cast<const model*>(s.objects[0]);
@@ -75,17 +70,17 @@ TEST(build_scene, fills_the_fixed_light_objects_and_materials) {
     ASSERT_NE(m, nullptr);
     ASSERT_NE(p, nullptr);
     // The model carries its own material, not its triangles'.
-    expect_vector(m->color, 0.0f, 1.0f, 1.0f);
-    expect_vector(m->specular, 0.7f, 0.7f, 0.7f);
+    EXPECT_VECTOR_FLOAT_EQ(m->color, 0.0f, 1.0f, 1.0f);
+    EXPECT_VECTOR_FLOAT_EQ(m->specular, 0.7f, 0.7f, 0.7f);
     EXPECT_EQ(m->reflection, 0.0f);
     EXPECT_EQ(m->specular_power, 70.0f);
     EXPECT_EQ(m->refraction_index, 0.0f);
     EXPECT_EQ(m->triangle_count, 1);
 
-    expect_vector(p->normal, 0.0f, 1.0f, 0.0f);
+    EXPECT_VECTOR_FLOAT_EQ(p->normal, 0.0f, 1.0f, 0.0f);
     EXPECT_EQ(p->offset, 170.0f);
-    expect_vector(p->color, 0.05f, 0.02f, 0.65f);
-    expect_vector(p->specular, 0.0f, 0.0f, 0.0f);
+    EXPECT_VECTOR_FLOAT_EQ(p->color, 0.05f, 0.02f, 0.65f);
+    EXPECT_VECTOR_FLOAT_EQ(p->specular, 0.0f, 0.0f, 0.0f);
     EXPECT_FLOAT_EQ(p->reflection, 0.6f);
     EXPECT_EQ(p->specular_power, 500.0f);
     EXPECT_EQ(p->refraction_index, 0.0f);
@@ -144,6 +139,6 @@ TEST(build_scene, a_huge_triangle_gets_a_unit_normal) {
     ASSERT_NE(m, nullptr);
     float distance = std::numeric_limits<float>::infinity();
     ASSERT_EQ(m->intersect(ray{{0.0f, 0.0f, 1e10f}, {0.0f, 0.0f, -1.0f}}, distance), 1);
-    expect_vector(m->get_normal({}), 0.0f, 0.0f, 1.0f);
+    EXPECT_VECTOR_FLOAT_EQ(m->get_normal({}), 0.0f, 0.0f, 1.0f);
     tear_down();
 }
