@@ -1,13 +1,21 @@
+// mesh/load_obj.cpp and what it promises in load_obj.h: loads from files
+// and streams, the progress report, what lines mean, the messages of bad
+// ones, the default bunny, and the fuzzer's inputs.
+
 #include "mesh/load_obj.h"
 
 #include <gtest/gtest.h>
 
+#include <dirent.h>
+
 #include <cstdio>
 #include <cstring>
-#include <random>
 #include <string>
+#include <vector>
 
+#include "tests/support/bunny.h"
 #include "tests/support/expect_vector.h"
+#include "tests/support/files.h"
 
 namespace {
 
@@ -26,18 +34,10 @@ struct parsed {
     vector3 corner(int f, int j) const { return make_face(m, f).vertex[j]; }
 };
 
-std::string write_file(const std::string& name, const std::string& text) {
-    const std::string path = testing::TempDir() + name;
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    std::fwrite(text.data(), 1, text.size(), f);
-    std::fclose(f);
-    return path;
-}
-
 // Loads a file written with `text` through the stream entry, returning its
 // standard output.
 std::string load_file(const std::string& text, mesh* m, bool* ok, std::string* error) {
-    const std::string path = write_file("load.obj", text);
+    const std::string path = write_temp_file("load.obj", text);
     testing::internal::CaptureStdout();
     *ok = load_obj(std::fopen(path.c_str(), "r"), m, "load.obj", error);
     std::fflush(stdout);
@@ -51,6 +51,18 @@ std::string report(const char* max_y, const char* min_y, int verts, int faces) {
 }
 
 const char* const flt_max_text = "340282346638528859811704183484516925440.000000";
+
+bool same_bits(const vector3& a, const vector3& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+std::vector<std::string> files_in(const std::string& dir) {
+    std::vector<std::string> names;
+    if (DIR* d = opendir(dir.c_str())) {
+        while (const dirent* e = readdir(d))
+            if (e->d_name[0] != '.') names.push_back(e->d_name);
+        closedir(d);
+    }
+    return names;
+}
 
 }  // namespace
 
@@ -213,29 +225,75 @@ TEST(parse_obj, rejects_bad_lines_with_name_and_line_number) {
     }
 }
 
-TEST(parse_obj, floats_match_strtof_bit_for_bit) {
-    // The shortcut for plain decimals must give exactly what strtof gives,
-    // including near halfway cases, many digits and exponents.
-    std::mt19937 rng(7);
-    std::string text;
-    std::vector<std::string> words;
-    for (int i = 0; i < 30000; ++i) {
-        char w[64];
-        const unsigned digits = rng() % 100000000u;
-        const int point = static_cast<int>(rng() % 12);
-        switch (i % 4) {
-        case 0: std::snprintf(w, sizeof w, "%s0.%0*u", rng() % 2 ? "-" : "", point, digits % 1000000u); break;
-        case 1: std::snprintf(w, sizeof w, "%u.%u", digits % 17000000u, digits % 1000u); break;
-        case 2: std::snprintf(w, sizeof w, "%.9g", static_cast<double>(digits) * 1e-9); break;
-        default: std::snprintf(w, sizeof w, "%u.%05ue-%d", digits % 100u, digits % 100000u, point); break;
+// The default mesh against a plain line-by-line scanf reading of the same
+// file: the floats and faces must agree bit for bit.
+TEST(default_mesh, matches_a_scanf_reading_bit_for_bit) {
+    const std::string path = bunny_obj_path();
+    std::vector<vector3> vertices;
+    std::vector<int> corners;
+    std::FILE* f = std::fopen(path.c_str(), "r");
+    ASSERT_NE(f, nullptr);
+    char line[256];
+    while (std::fgets(line, sizeof line, f)) {
+        vector3 v;
+        int a = 0, b = 0, c = 0;
+        if (std::sscanf(line, "v %f %f %f", &v.x, &v.y, &v.z) == 3) {
+            vertices.push_back({v.x * 5000.0f, v.y * 5000.0f, v.z * 5000.0f});
+        } else if (std::sscanf(line, "f %i %i %i", &a, &b, &c) == 3) {
+            corners.insert(corners.end(), {a - 1, b - 1, c - 1});
         }
-        words.push_back(w);
-        text += std::string("v ") + w + " 0 0\n";
     }
-    parsed p(text);
-    ASSERT_TRUE(p.ok) << p.error;
-    for (std::size_t i = 0; i < words.size(); ++i) {
-        const float expected = std::strtof(words[i].c_str(), nullptr) * 5000.0f;
-        ASSERT_EQ(std::memcmp(&p.m.vertices[i].x, &expected, sizeof expected), 0) << words[i];
+    std::fclose(f);
+    ASSERT_EQ(vertices.size(), 34835u);
+    ASSERT_EQ(corners.size(), 3u * 69666u);
+
+    mesh m;
+    std::string error;
+    testing::internal::CaptureStdout();
+    const bool ok = load_obj(std::fopen(path.c_str(), "r"), &m, "bunny.obj", &error);
+    std::fflush(stdout);
+    const std::string out = testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(ok) << error;
+    EXPECT_EQ(out,
+              "\t\tfound 34835 verts \n\t\tfound 69666 faces \n\t\tscaling object: \n\n\n"
+              "\t\tmax y = 936.679993 \n\t\tmin y = 164.860001 \n"
+              "\t\t\tallocated mem\n\t\t\tcalculating normals, v_normals\n");
+    ASSERT_EQ(m.vertex_count, 34835);
+    ASSERT_EQ(m.face_count, 69666);
+    for (int i = 0; i < m.vertex_count; ++i) ASSERT_TRUE(same_bits(m.vertices[i], vertices[i])) << i;
+    for (int k = 0; k < m.face_count; ++k) {
+        const face fc = make_face(m, k);
+        const vector3 p = vertices[corners[k * 3]], q = vertices[corners[k * 3 + 1]], r = vertices[corners[k * 3 + 2]];
+        ASSERT_TRUE(same_bits(fc.vertex[0], p) && same_bits(fc.vertex[1], q) && same_bits(fc.vertex[2], r)) << k;
+        const vector3 e1 = q - p, e2 = r - p;
+        const float nx = e1.y * e2.z - e1.z * e2.y, ny = e1.z * e2.x - e1.x * e2.z, nz = e1.x * e2.y - e1.y * e2.x;
+        ASSERT_TRUE(same_bits(fc.normal, vector3{nx, ny, nz})) << k;
     }
+    release_mesh(&m);
+}
+
+// The fuzzer's seeds, and every input it ever crashed on (kept in
+// tests/fuzz/regressions): seeds named valid_* load, bad_* are rejected
+// with a "NAME:LINE: ..." message, and nothing may crash.
+TEST(fuzz_inputs, seeds_and_regressions_load_or_are_rejected_cleanly) {
+    const std::string root = source_path("tests/fuzz/");
+    int seen = 0;
+    for (const char* folder : {"corpus", "regressions"}) {
+        for (const std::string& name : files_in(root + folder)) {
+            const std::string text = read_file(root + folder + "/" + name);
+            mesh m;
+            std::string error;
+            const bool ok = parse_obj(text.data(), text.size(), name.c_str(), &m, &error);
+            if (ok) release_mesh(&m);
+            if (name.rfind("valid_", 0) == 0) {
+                EXPECT_TRUE(ok) << name << ": " << error;
+            }
+            if (name.rfind("bad_", 0) == 0) {
+                EXPECT_FALSE(ok) << name;
+                EXPECT_EQ(error.rfind(name + ":", 0), 0u) << error;
+            }
+            ++seen;
+        }
+    }
+    EXPECT_GE(seen, 19);
 }
