@@ -21,6 +21,5 @@ struct mesh {
 };
 
 // Triangle k as a face record: its corners and the unnormalised normal
-// (Q - P) x (R - P), whose direction follows the corner order; the vertex
-// normals are zero (nothing reads them).
+// (Q - P) x (R - P), whose direction follows the corner order.
 face make_face(const mesh& m, int k);

@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "app/image.h"
-#include "sdl_seams.h"
+#include "tests/support/sdl_seams.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "app/image.h"
-#include "sdl_seams.h"
+#include "tests/support/sdl_seams.h"
 
 namespace {
 

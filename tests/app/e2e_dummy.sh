@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Under SDL's dummy driver: the run completes, the window loop keeps going
 # until SIGTERM, which SDL turns into a quit request: clean close, exit 0.
-source "$(dirname "$0")/e2e_lib.sh"
+source "$(dirname "$0")/../support/e2e_lib.sh"
 
 start_program SDL_VIDEODRIVER=dummy
 wait_for 20 time_line_printed || fail "no elapsed-time line within 20 s"

@@ -2,7 +2,7 @@
 # Standard output that stops taking text once the render is done (its reader
 # goes away): the run goes on, the window is closed by SIGTERM, and then the
 # program says in one line that its output was lost and exits 1, not 0.
-source "$(dirname "$0")/e2e_lib.sh"
+source "$(dirname "$0")/../support/e2e_lib.sh"
 
 mkfifo "$work/pipe"
 # SIGPIPE ignored, so that the lost write is seen as an error, not a kill.

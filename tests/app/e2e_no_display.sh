@@ -2,7 +2,7 @@
 # A DISPLAY that leads nowhere and no SDL_VIDEODRIVER: the program must not
 # sit in a window loop nobody can see. It exits 1 with one line on standard
 # error, its standard output ending at the elapsed-time line.
-source "$(dirname "$0")/e2e_lib.sh"
+source "$(dirname "$0")/../support/e2e_lib.sh"
 
 n=173
 while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done

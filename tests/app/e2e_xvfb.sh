@@ -3,7 +3,7 @@
 # shows exactly the rendered picture and closes cleanly on SIGTERM.
 # Arguments: the program, then raytracer-snapshot, whose PNG of the same
 # scene is the expected picture.
-source "$(dirname "$0")/e2e_lib.sh"
+source "$(dirname "$0")/../support/e2e_lib.sh"
 SNAPSHOT=${2:-}
 [ -z "$SNAPSHOT" ] || SNAPSHOT=$(realpath "$SNAPSHOT")
 

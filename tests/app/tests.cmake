@@ -1,7 +1,7 @@
 # The app tests see SDL through seams: every lock, unlock and flip that the
-# library makes goes through counting wrappers (tests/app/sdl_seams.cpp).
+# library makes goes through counting wrappers (tests/support/sdl_seams.cpp).
 if(TARGET app_tests)
-  target_sources(app_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR}/sdl_seams.cpp)
+  target_sources(app_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/tests/support/sdl_seams.cpp)
   target_link_options(app_tests PRIVATE
     -Wl,--wrap=SDL_LockSurface -Wl,--wrap=SDL_UnlockSurface -Wl,--wrap=SDL_Flip)
 endif()

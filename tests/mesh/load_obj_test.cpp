@@ -1,11 +1,21 @@
+// mesh/load_obj.cpp and what it promises in load_obj.h: loads from files
+// and streams, the progress report, what lines mean, the messages of bad
+// ones, the default bunny, and the fuzzer's inputs.
+
 #include "mesh/load_obj.h"
 
 #include <gtest/gtest.h>
 
+#include <dirent.h>
+
 #include <cstdio>
 #include <cstring>
-#include <random>
 #include <string>
+#include <vector>
+
+#include "tests/support/bunny.h"
+#include "tests/support/expect_vector.h"
+#include "tests/support/files.h"
 
 namespace {
 
@@ -24,18 +34,10 @@ struct parsed {
     vector3 corner(int f, int j) const { return make_face(m, f).vertex[j]; }
 };
 
-std::string write_file(const std::string& name, const std::string& text) {
-    const std::string path = testing::TempDir() + name;
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    std::fwrite(text.data(), 1, text.size(), f);
-    std::fclose(f);
-    return path;
-}
-
 // Loads a file written with `text` through the stream entry, returning its
 // standard output.
 std::string load_file(const std::string& text, mesh* m, bool* ok, std::string* error) {
-    const std::string path = write_file("load.obj", text);
+    const std::string path = write_temp_file("load.obj", text);
     testing::internal::CaptureStdout();
     *ok = load_obj(std::fopen(path.c_str(), "r"), m, "load.obj", error);
     std::fflush(stdout);
@@ -48,13 +50,19 @@ std::string report(const char* max_y, const char* min_y, int verts, int faces) {
            " \n\t\t\tallocated mem\n\t\t\tcalculating normals, v_normals\n";
 }
 
-void expect_vector(const vector3& v, float x, float y, float z) {
-    EXPECT_FLOAT_EQ(v.x, x);
-    EXPECT_FLOAT_EQ(v.y, y);
-    EXPECT_FLOAT_EQ(v.z, z);
-}
-
 const char* const flt_max_text = "340282346638528859811704183484516925440.000000";
+
+bool same_bits(const vector3& a, const vector3& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+std::vector<std::string> files_in(const std::string& dir) {
+    std::vector<std::string> names;
+    if (DIR* d = opendir(dir.c_str())) {
+        while (const dirent* e = readdir(d))
+            if (e->d_name[0] != '.') names.push_back(e->d_name);
+        closedir(d);
+    }
+    return names;
+}
 
 }  // namespace
 
@@ -67,7 +75,7 @@ TEST(load_obj, scales_reports_and_closes_over_a_file) {
     EXPECT_EQ(out, report("1000.000000", "1000.000000", 1, 0));
     EXPECT_EQ(m.vertex_count, 1);
     EXPECT_EQ(m.face_count, 0);
-    expect_vector(m.vertices[0], 500.0f, 1000.0f, 1500.0f);
+    EXPECT_VECTOR_FLOAT_EQ(m.vertices[0], 500.0f, 1000.0f, 1500.0f);
     release_mesh(&m);
 }
 
@@ -98,7 +106,7 @@ TEST(load_obj, reads_streams_that_are_not_files) {
     ASSERT_TRUE(load_obj(stream, &m, "memory", &error)) << error;
     std::fflush(stdout);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), report("5.000000", "0.000000", 3, 1));
-    expect_vector(make_face(m, 0).normal, 0, 0, 25);
+    EXPECT_VECTOR_FLOAT_EQ(make_face(m, 0).normal, 0, 0, 25);
     release_mesh(&m);
 }
 
@@ -117,14 +125,14 @@ TEST(parse_obj, corner_order_decides_the_normal) {
     const std::string verts = "v 0 0 0\nv 0.001 0 0\nv 0 0.001 0\n";
     parsed a(verts + "f 1 2 3\n");
     ASSERT_TRUE(a.ok) << a.error;
-    expect_vector(a.corner(0, 0), 0, 0, 0);
-    expect_vector(a.corner(0, 1), 5, 0, 0);
-    expect_vector(a.corner(0, 2), 0, 5, 0);
-    expect_vector(make_face(a.m, 0).normal, 0, 0, 25);
+    EXPECT_VECTOR_FLOAT_EQ(a.corner(0, 0), 0, 0, 0);
+    EXPECT_VECTOR_FLOAT_EQ(a.corner(0, 1), 5, 0, 0);
+    EXPECT_VECTOR_FLOAT_EQ(a.corner(0, 2), 0, 5, 0);
+    EXPECT_VECTOR_FLOAT_EQ(make_face(a.m, 0).normal, 0, 0, 25);
     parsed b(verts + "f 1 3 2\n");
     ASSERT_TRUE(b.ok) << b.error;
-    expect_vector(b.corner(0, 1), 0, 5, 0);
-    expect_vector(make_face(b.m, 0).normal, 0, 0, -25);
+    EXPECT_VECTOR_FLOAT_EQ(b.corner(0, 1), 0, 5, 0);
+    EXPECT_VECTOR_FLOAT_EQ(make_face(b.m, 0).normal, 0, 0, -25);
 }
 
 TEST(parse_obj, only_v_lines_take_vertex_slots) {
@@ -134,10 +142,10 @@ TEST(parse_obj, only_v_lines_take_vertex_slots) {
              "vx 7 7 7\nv 0.003 0 0\ns off\n  v 0.004 0 0\nf 3 2 1\n");
     ASSERT_TRUE(p.ok) << p.error;
     EXPECT_EQ(p.m.vertex_count, 4);
-    expect_vector(p.corner(0, 0), 15, 0, 0);
-    expect_vector(p.corner(0, 1), 10, 0, 0);
-    expect_vector(p.corner(0, 2), 5, 0, 0);
-    expect_vector(p.m.vertices[3], 20, 0, 0);
+    EXPECT_VECTOR_FLOAT_EQ(p.corner(0, 0), 15, 0, 0);
+    EXPECT_VECTOR_FLOAT_EQ(p.corner(0, 1), 10, 0, 0);
+    EXPECT_VECTOR_FLOAT_EQ(p.corner(0, 2), 5, 0, 0);
+    EXPECT_VECTOR_FLOAT_EQ(p.m.vertices[3], 20, 0, 0);
 }
 
 TEST(parse_obj, corner_forms_negative_indices_and_later_vertices) {
@@ -148,14 +156,14 @@ TEST(parse_obj, corner_forms_negative_indices_and_later_vertices) {
              "f -1 -6 +2 # trailing comment\n");
     ASSERT_TRUE(p.ok) << p.error;
     ASSERT_EQ(p.m.face_count, 3);
-    expect_vector(p.corner(0, 0), 20, 0, 0);
-    expect_vector(p.corner(0, 2), 30, 0, 0);
-    expect_vector(p.corner(1, 0), 5, 0, 0);
-    expect_vector(p.corner(1, 1), 10, 0, 0);
-    expect_vector(p.corner(1, 2), 15, 0, 0);
-    expect_vector(p.corner(2, 0), 30, 0, 0);
-    expect_vector(p.corner(2, 1), 5, 0, 0);
-    expect_vector(p.corner(2, 2), 10, 0, 0);
+    EXPECT_VECTOR_FLOAT_EQ(p.corner(0, 0), 20, 0, 0);
+    EXPECT_VECTOR_FLOAT_EQ(p.corner(0, 2), 30, 0, 0);
+    EXPECT_VECTOR_FLOAT_EQ(p.corner(1, 0), 5, 0, 0);
+    EXPECT_VECTOR_FLOAT_EQ(p.corner(1, 1), 10, 0, 0);
+    EXPECT_VECTOR_FLOAT_EQ(p.corner(1, 2), 15, 0, 0);
+    EXPECT_VECTOR_FLOAT_EQ(p.corner(2, 0), 30, 0, 0);
+    EXPECT_VECTOR_FLOAT_EQ(p.corner(2, 1), 5, 0, 0);
+    EXPECT_VECTOR_FLOAT_EQ(p.corner(2, 2), 10, 0, 0);
 }
 
 TEST(parse_obj, polygons_become_fans_and_indices_are_decimal) {
@@ -179,7 +187,7 @@ TEST(parse_obj, long_lines_are_read_whole) {
     parsed p(text + "\n");
     ASSERT_TRUE(p.ok) << p.error;
     EXPECT_EQ(p.m.face_count, 298);
-    expect_vector(p.m.vertices[0], 5, 10, 15);
+    EXPECT_VECTOR_FLOAT_EQ(p.m.vertices[0], 5, 10, 15);
 }
 
 TEST(parse_obj, rejects_bad_lines_with_name_and_line_number) {
@@ -217,29 +225,75 @@ TEST(parse_obj, rejects_bad_lines_with_name_and_line_number) {
     }
 }
 
-TEST(parse_obj, floats_match_strtof_bit_for_bit) {
-    // The shortcut for plain decimals must give exactly what strtof gives,
-    // including near halfway cases, many digits and exponents.
-    std::mt19937 rng(7);
-    std::string text;
-    std::vector<std::string> words;
-    for (int i = 0; i < 30000; ++i) {
-        char w[64];
-        const unsigned digits = rng() % 100000000u;
-        const int point = static_cast<int>(rng() % 12);
-        switch (i % 4) {
-        case 0: std::snprintf(w, sizeof w, "%s0.%0*u", rng() % 2 ? "-" : "", point, digits % 1000000u); break;
-        case 1: std::snprintf(w, sizeof w, "%u.%u", digits % 17000000u, digits % 1000u); break;
-        case 2: std::snprintf(w, sizeof w, "%.9g", static_cast<double>(digits) * 1e-9); break;
-        default: std::snprintf(w, sizeof w, "%u.%05ue-%d", digits % 100u, digits % 100000u, point); break;
+// The default mesh against a plain line-by-line scanf reading of the same
+// file: the floats and faces must agree bit for bit.
+TEST(default_mesh, matches_a_scanf_reading_bit_for_bit) {
+    const std::string path = bunny_obj_path();
+    std::vector<vector3> vertices;
+    std::vector<int> corners;
+    std::FILE* f = std::fopen(path.c_str(), "r");
+    ASSERT_NE(f, nullptr);
+    char line[256];
+    while (std::fgets(line, sizeof line, f)) {
+        vector3 v;
+        int a = 0, b = 0, c = 0;
+        if (std::sscanf(line, "v %f %f %f", &v.x, &v.y, &v.z) == 3) {
+            vertices.push_back({v.x * 5000.0f, v.y * 5000.0f, v.z * 5000.0f});
+        } else if (std::sscanf(line, "f %i %i %i", &a, &b, &c) == 3) {
+            corners.insert(corners.end(), {a - 1, b - 1, c - 1});
         }
-        words.push_back(w);
-        text += std::string("v ") + w + " 0 0\n";
     }
-    parsed p(text);
-    ASSERT_TRUE(p.ok) << p.error;
-    for (std::size_t i = 0; i < words.size(); ++i) {
-        const float expected = std::strtof(words[i].c_str(), nullptr) * 5000.0f;
-        ASSERT_EQ(std::memcmp(&p.m.vertices[i].x, &expected, sizeof expected), 0) << words[i];
+    std::fclose(f);
+    ASSERT_EQ(vertices.size(), 34835u);
+    ASSERT_EQ(corners.size(), 3u * 69666u);
+
+    mesh m;
+    std::string error;
+    testing::internal::CaptureStdout();
+    const bool ok = load_obj(std::fopen(path.c_str(), "r"), &m, "bunny.obj", &error);
+    std::fflush(stdout);
+    const std::string out = testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(ok) << error;
+    EXPECT_EQ(out,
+              "\t\tfound 34835 verts \n\t\tfound 69666 faces \n\t\tscaling object: \n\n\n"
+              "\t\tmax y = 936.679993 \n\t\tmin y = 164.860001 \n"
+              "\t\t\tallocated mem\n\t\t\tcalculating normals, v_normals\n");
+    ASSERT_EQ(m.vertex_count, 34835);
+    ASSERT_EQ(m.face_count, 69666);
+    for (int i = 0; i < m.vertex_count; ++i) ASSERT_TRUE(same_bits(m.vertices[i], vertices[i])) << i;
+    for (int k = 0; k < m.face_count; ++k) {
+        const face fc = make_face(m, k);
+        const vector3 p = vertices[corners[k * 3]], q = vertices[corners[k * 3 + 1]], r = vertices[corners[k * 3 + 2]];
+        ASSERT_TRUE(same_bits(fc.vertex[0], p) && same_bits(fc.vertex[1], q) && same_bits(fc.vertex[2], r)) << k;
+        const vector3 e1 = q - p, e2 = r - p;
+        const float nx = e1.y * e2.z - e1.z * e2.y, ny = e1.z * e2.x - e1.x * e2.z, nz = e1.x * e2.y - e1.y * e2.x;
+        ASSERT_TRUE(same_bits(fc.normal, vector3{nx, ny, nz})) << k;
     }
+    release_mesh(&m);
+}
+
+// The fuzzer's seeds, and every input it ever crashed on (kept in
+// tests/fuzz/regressions): seeds named valid_* load, bad_* are rejected
+// with a "NAME:LINE: ..." message, and nothing may crash.
+TEST(fuzz_inputs, seeds_and_regressions_load_or_are_rejected_cleanly) {
+    const std::string root = source_path("tests/fuzz/");
+    int seen = 0;
+    for (const char* folder : {"corpus", "regressions"}) {
+        for (const std::string& name : files_in(root + folder)) {
+            const std::string text = read_file(root + folder + "/" + name);
+            mesh m;
+            std::string error;
+            const bool ok = parse_obj(text.data(), text.size(), name.c_str(), &m, &error);
+            if (ok) release_mesh(&m);
+            if (name.rfind("valid_", 0) == 0) {
+                EXPECT_TRUE(ok) << name << ": " << error;
+            }
+            if (name.rfind("bad_", 0) == 0) {
+                EXPECT_FALSE(ok) << name;
+                EXPECT_EQ(error.rfind(name + ":", 0), 0u) << error;
+            }
+            ++seen;
+        }
+    }
+    EXPECT_GE(seen, 19);
 }

@@ -2,7 +2,8 @@
 
 #include "scene/plane.h"
 #include "scene/sphere.h"
-#include "tests/render/test_scene.h"
+#include "tests/support/expect_vector.h"
+#include "tests/support/test_scene.h"
 
 #include <gtest/gtest.h>
 
@@ -38,13 +39,6 @@ void set_material(object& o, vector3 color, vector3 specular, float power) {
     o.specular_power = power;
 }
 
-#define EXPECT_COLOR(c, r, g, b)   \
-    do {                           \
-        EXPECT_FLOAT_EQ((c).x, r); \
-        EXPECT_FLOAT_EQ((c).y, g); \
-        EXPECT_FLOAT_EQ((c).z, b); \
-    } while (0)
-
 const vector3 down{0.0f, -1.0f, 0.0f};
 const vector3 slant{0.6f, -0.8f, 0.0f};
 
@@ -57,7 +51,7 @@ TEST(trace_nearest, nothing_struck_returns_null_and_adds_nothing) {
     test_scene empty({}, {&lamp});
     const outcome a = run(empty.get(), {{0.0f, 5.0f, 0.0f}, down});
     EXPECT_EQ(a.struck, nullptr);
-    EXPECT_COLOR(a.color, 0.0f, 0.0f, 0.0f);
+    EXPECT_VECTOR_FLOAT_EQ(a.color, 0.0f, 0.0f, 0.0f);
 
     stub_surface far_away;
     far_away.from_anywhere = true;
@@ -65,7 +59,7 @@ TEST(trace_nearest, nothing_struck_returns_null_and_adds_nothing) {
     test_scene beyond({&far_away}, {&lamp});
     const outcome b = run(beyond.get(), {{0.0f, 5.0f, 0.0f}, down});
     EXPECT_EQ(b.struck, nullptr);
-    EXPECT_COLOR(b.color, 0.0f, 0.0f, 0.0f);
+    EXPECT_VECTOR_FLOAT_EQ(b.color, 0.0f, 0.0f, 0.0f);
 }
 
 TEST(trace_nearest, nearer_object_wins_and_ties_go_to_the_earlier) {
@@ -88,11 +82,11 @@ TEST(trace_shading, diffuse_and_specular_terms_scale_with_weight) {
     const ray r = aim_at_origin(surface, down);
 
     set_material(surface, {0.2f, 0.4f, 0.6f}, {0.0f, 0.0f, 0.0f}, 70.0f);
-    EXPECT_COLOR(run(s.get(), r).color, 0.2f, 0.2f, 0.15f);
+    EXPECT_VECTOR_FLOAT_EQ(run(s.get(), r).color, 0.2f, 0.2f, 0.15f);
 
     set_material(surface, {0.2f, 0.4f, 0.6f}, {0.5f, 0.5f, 0.5f}, 70.0f);
-    EXPECT_COLOR(run(s.get(), r).color, 0.7f, 0.7f, 0.65f);
-    EXPECT_COLOR(run(s.get(), r, 1.0f, 0, 0.6f).color, 0.42f, 0.42f, 0.39f);
+    EXPECT_VECTOR_FLOAT_EQ(run(s.get(), r).color, 0.7f, 0.7f, 0.65f);
+    EXPECT_VECTOR_FLOAT_EQ(run(s.get(), r, 1.0f, 0, 0.6f).color, 0.42f, 0.42f, 0.39f);
 }
 
 TEST(trace_shading, oblique_light_mirrors_about_the_normal) {
@@ -101,7 +95,7 @@ TEST(trace_shading, oblique_light_mirrors_about_the_normal) {
     light lamp{{1.0f, 1.0f, 1.0f}, {3.0f, 4.0f, 0.0f}};
     test_scene s({&surface}, {&lamp});
     // Diffuse 0.8 plus specular 0.8^2.
-    EXPECT_COLOR(run(s.get(), aim_at_origin(surface, down)).color, 1.44f, 1.44f, 1.44f);
+    EXPECT_VECTOR_FLOAT_EQ(run(s.get(), aim_at_origin(surface, down)).color, 1.44f, 1.44f, 1.44f);
 }
 
 TEST(trace_shading, highlight_uses_the_incoming_direction_as_passed) {
@@ -123,7 +117,7 @@ TEST(trace_shading, lights_behind_beside_or_at_the_point_add_nothing) {
         light lamp{{1.0f, 1.0f, 1.0f}, where};
         test_scene s({&surface}, {&lamp});
         const outcome o = run(s.get(), r);
-        EXPECT_COLOR(o.color, 0.0f, 0.0f, 0.0f);
+        EXPECT_VECTOR_FLOAT_EQ(o.color, 0.0f, 0.0f, 0.0f);
         EXPECT_EQ(o.struck, &surface);
     }
 }
@@ -136,9 +130,9 @@ TEST(trace_shading, power_zero_gives_full_highlight_at_every_angle) {
     test_scene s({&surface}, {&lamp});
     const ray r = aim_at_origin(surface, slant);
     set_material(surface, {0.0f, 0.0f, 0.0f}, {0.5f, 0.25f, 1.0f}, 0.0f);
-    EXPECT_COLOR(run(s.get(), r, 1.0f, 0, 0.5f).color, 0.25f, 0.125f, 0.5f);
+    EXPECT_VECTOR_FLOAT_EQ(run(s.get(), r, 1.0f, 0, 0.5f).color, 0.25f, 0.125f, 0.5f);
     set_material(surface, {0.0f, 0.0f, 0.0f}, {0.5f, 0.25f, 1.0f}, 2.0f);
-    EXPECT_COLOR(run(s.get(), r).color, 0.0f, 0.0f, 0.0f);
+    EXPECT_VECTOR_FLOAT_EQ(run(s.get(), r).color, 0.0f, 0.0f, 0.0f);
 }
 
 // ---- shadows ----------------------------------------------------------------

@@ -12,6 +12,8 @@
 
 #include "mesh/load_obj.h"
 #include "scene/bvh_bounds.h"
+#include "tests/support/bunny.h"
+#include "tests/support/slow_build.h"
 #include "tests/support/triangle_soup.h"
 
 // The hierarchy must answer exactly what the linear scan answers: the same
@@ -24,30 +26,12 @@ namespace {
 
 constexpr float inf = std::numeric_limits<float>::infinity();
 
-// Sanitizer and unoptimised builds are there to check memory, not coverage:
-// they fire a twentieth of the rays, so that the linear scan stays quick.
-#if defined(NDEBUG) && !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
-constexpr long ray_share = 1;
-#else
-constexpr long ray_share = 20;
-#endif
+// A slow build fires a twentieth of the rays, so that the linear scan
+// stays quick.
+constexpr long ray_share = slow_build ? 20 : 1;
 
 const mesh& bunny() {
-    static mesh m = [] {
-        mesh loaded;
-        const std::string path = std::string(RT_SOURCE_DIR) + "/assets/bunny.obj";
-        std::FILE* f = std::fopen(path.c_str(), "rb");
-        std::string text;
-        if (f != nullptr) {
-            char buffer[1 << 16];
-            std::size_t n;
-            while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
-            std::fclose(f);
-        }
-        std::string error;
-        parse_obj(text.data(), text.size(), "bunny.obj", &loaded, &error);
-        return loaded;
-    }();
+    static const mesh m = parse_bunny();
     return m;
 }
 

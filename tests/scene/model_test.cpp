@@ -2,12 +2,25 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
+#include "app/image.h"
 #include "mesh/load_obj.h"
+#include "render/camera.h"
+#include "render/render.h"
+#include "scene/worker.h"
+#include "tests/support/bunny.h"
+#include "tests/support/bunny_scene.h"
+#include "tests/support/slow_build.h"
 #include "tests/support/triangle_soup.h"
 
 namespace {
@@ -50,14 +63,7 @@ TEST(model, bounds_centre_on_the_centroid_and_cover_every_vertex) {
 
 TEST(model, default_bunny_fits_inside_its_bounds) {
     // A fixed radius of 500 would leave the ear tips outside.
-    const std::string path = std::string(RT_SOURCE_DIR) + "/assets/bunny.obj";
-    mesh* loaded = new mesh;
-    std::string error;
-    testing::internal::CaptureStdout();
-    ASSERT_TRUE(load_obj(std::fopen(path.c_str(), "r"), loaded, "bunny.obj", &error)) << error;
-    std::fflush(stdout);
-    testing::internal::GetCapturedStdout();
-    model bunny(loaded);
+    model bunny(new mesh(parse_bunny()));
     const mesh& g = *bunny.geometry;
     int beyond_500 = 0;
     for (int i = 0; i < g.vertex_count; ++i) {
@@ -163,5 +169,192 @@ TEST(model, a_mesh_without_faces_never_hits) {
             EXPECT_EQ(distance, 150000.0f);
         }
         EXPECT_EQ(m->recorded_hit(), -1);
+    }
+}
+
+// ---- one last hit per worker ---------------------------------------------------
+// The model remembers its latest hit once per worker: threads tracing the
+// same model at once must each get the normal of their own hit.
+
+namespace {
+
+// Two triangles at z = 0: one facing +z, one (wound the other way, shifted
+// in x) facing -z, so their normals tell them apart.
+std::unique_ptr<model> two_facing_triangles() {
+    return make_model(
+        "v -0.002 -0.002 0\nv 0.002 -0.002 0\nv 0 0.002 0\n"
+        "v 0.006 -0.002 0\nv 0.01 -0.002 0\nv 0.008 0.002 0\n"
+        "f 1 2 3\nf 4 6 5\n");
+}
+
+const ray from_above{{0.0f, 0.0f, 20.0f}, {0.0f, 0.0f, -1.0f}};   // meets triangle 0
+const ray from_below{{40.0f, 0.0f, -20.0f}, {0.0f, 0.0f, 1.0f}};  // meets triangle 1
+
+// Restores the main thread's worker number however a test ends.
+struct as_worker {
+    explicit as_worker(int w) { current_worker = w; }
+    ~as_worker() { current_worker = 0; }
+};
+
+}  // namespace
+
+TEST(model_workers, each_worker_keeps_its_own_last_hit) {
+    auto m = two_facing_triangles();
+    {
+        as_worker one(1);
+        float distance = 150000.0f;
+        ASSERT_EQ(m->intersect(from_below, distance), 1);
+        EXPECT_EQ(m->recorded_hit(), 1);
+    }
+    EXPECT_EQ(m->recorded_hit(), -1);  // worker 0 has hit nothing yet
+    float distance = 150000.0f;
+    ASSERT_EQ(m->intersect(from_above, distance), 1);
+    EXPECT_EQ(m->get_normal({}), (vector3{0.0f, 0.0f, 1.0f}));
+
+    as_worker one(1);
+    EXPECT_EQ(m->recorded_hit(), 1);
+    EXPECT_EQ(m->get_normal({}), (vector3{0.0f, 0.0f, -1.0f}));
+}
+
+// Workers hammer one model at the same time, each checking that the normal
+// it gets back belongs to its own latest hit. Under ThreadSanitizer this is
+// also the check that they share no memory.
+TEST(model_workers, concurrent_workers_never_see_each_others_hits) {
+    auto m = two_facing_triangles();
+    constexpr int workers = 4;
+    std::vector<int> wrong(workers, 0);
+    std::vector<std::thread> threads;
+    for (int w = 0; w < workers; ++w) {
+        threads.emplace_back([&, w] {
+            current_worker = w + 1;
+            for (int k = 0; k < 20000; ++k) {
+                const bool above = (k + w) % 2 == 0;
+                float distance = 150000.0f;
+                if (m->intersect(above ? from_above : from_below, distance) != 1) ++wrong[w];
+                if (!(m->get_normal({}) == vector3{0.0f, 0.0f, above ? 1.0f : -1.0f})) ++wrong[w];
+            }
+        });
+    }
+    for (std::thread& t : threads) t.join();
+    for (int w = 0; w < workers; ++w) EXPECT_EQ(wrong[w], 0) << "worker " << w + 1;
+}
+
+// ---- the hierarchy on a real render's rays ---------------------------------------
+// On the rays a real render casts, the model's hierarchy must give exactly
+// what its linear scan gives.
+
+namespace {
+
+constexpr int default_row_stride = slow_build ? 300 : 30;
+
+// Every row with y % stride == stride / 2; RT_EXACT_ROW_STRIDE=1 checks all.
+std::vector<int> sampled_rows() {
+    int stride = default_row_stride;
+    if (const char* env = std::getenv("RT_EXACT_ROW_STRIDE")) stride = std::max(1, std::atoi(env));
+    std::vector<int> rows;
+    for (int y = stride / 2; y < image_height; y += stride) rows.push_back(y);
+    return rows;
+}
+
+// Renders `rows` of `s` on two threads, running as workers 0 and 1.
+void render_some_rows(scene* s, const std::vector<int>& rows) {
+    const camera cam = setup_camera();
+    std::atomic<std::size_t> next{0};
+    auto work = [&](int worker) {
+        current_worker = worker;
+        float row_buffer[image_width * 3];
+        for (std::size_t k; (k = next.fetch_add(1)) < rows.size();) {
+            render_row(s, cam, rows[k], row_buffer);
+            for (int x = 0; x < image_width; ++x)
+                for (int c = 0; c < 3; ++c) image[image_index(x, rows[k]) + static_cast<std::size_t>(c)] = row_buffer[3 * x + c];
+        }
+        current_worker = 0;
+    };
+    std::thread helper(work, 1);
+    work(0);
+    helper.join();
+}
+
+// Stands in for the model in the scene and answers every query with the
+// linear scan over the model's triangles, so the picture it yields is the
+// reference. On each query it also asks the model itself (gate and
+// hierarchy) and counts every answer that differs in code, distance bits,
+// triangle or normal.
+class scan_stand_in : public object {
+public:
+    model& m;
+    linear_reference scan;
+    int last[max_workers] = {};
+    std::atomic<long> queries{0};
+    std::atomic<long> hits{0};
+    std::atomic<long> differences{0};
+
+    explicit scan_stand_in(model& wrapped) : m(wrapped), scan(*wrapped.geometry) {
+        color = m.color;
+        specular = m.specular;
+        reflection = m.reflection;
+        specular_power = m.specular_power;
+        refraction_index = m.refraction_index;
+    }
+
+    int get_type() const override { return 0; }
+
+    int intersect(const ray& r, float& distance) override {
+        float linear_distance = distance;
+        int linear_hit = -1;
+        const int linear_code = scan.intersect(r, linear_distance, linear_hit);
+
+        float tree_distance = distance;
+        const int before = m.recorded_hit();
+        const int tree_code = m.intersect(r, tree_distance);
+        const int tree_hit = tree_code != hit_none ? m.recorded_hit() : -1;
+        if (tree_code == hit_none && m.recorded_hit() != before) ++differences;
+
+        ++queries;
+        if (linear_code != tree_code || std::memcmp(&linear_distance, &tree_distance, sizeof(float)) != 0 ||
+            linear_hit != tree_hit ||
+            (tree_code != hit_none && !(m.get_normal({}) == scan.triangles[static_cast<std::size_t>(tree_hit)]->normal)))
+            ++differences;
+        if (linear_code == hit_none) return hit_none;
+        ++hits;
+        distance = linear_distance;
+        last[current_worker] = linear_hit;
+        return linear_code;
+    }
+
+    vector3 get_normal(const vector3&) const override {
+        return scan.triangles[static_cast<std::size_t>(last[current_worker])]->normal;
+    }
+};
+
+}  // namespace
+
+// Every query the model gets while sampled rows are rendered (primary,
+// shadow and reflected rays alike) is answered by both paths; then the
+// rows rendered with the reference stand-in and with the model itself must
+// be the same bytes.
+TEST(bvh_in_the_render, sampled_rows_match_the_linear_scan_query_by_query_and_byte_for_byte) {
+    bunny_scene world;
+    const std::vector<int> rows = sampled_rows();
+
+    scan_stand_in reference(world.bunny());
+    object* const real_model = world.s.objects[0];
+    world.s.objects[0] = &reference;
+    render_some_rows(&world.s, rows);
+    world.s.objects[0] = real_model;
+    const std::vector<float> linear_picture = picture();
+
+    EXPECT_EQ(reference.differences.load(), 0) << "of " << reference.queries.load() << " queries";
+    EXPECT_GT(reference.hits.load(), 100 * static_cast<long>(rows.size()));
+    std::printf("%ld model queries on %zu rows, %ld hits, all answered alike\n", reference.queries.load(),
+                rows.size(), reference.hits.load());
+
+    std::fill(image, image + image_width * image_height * 3, -1.0f);
+    render_some_rows(&world.s, rows);
+    for (int y : rows) {
+        for (int x = 0; x < image_width; ++x) {
+            ASSERT_EQ(std::memcmp(&linear_picture[image_index(x, y)], &image[image_index(x, y)], 3 * sizeof(float)), 0)
+                << "pixel " << x << ", " << y;
+        }
     }
 }

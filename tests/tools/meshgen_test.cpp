@@ -6,13 +6,12 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <set>
 #include <string>
 #include <utility>
 
 #include "mesh/load_obj.h"
+#include "tests/support/bunny.h"
 
 namespace {
 
@@ -37,8 +36,7 @@ mesh parse(const std::string& text) {
 }
 
 poly_mesh bunny() {
-    std::ifstream in(std::string(RT_SOURCE_DIR) + "/assets/bunny.obj");
-    mesh m = parse(std::string(std::istreambuf_iterator<char>(in), {}));
+    mesh m = parse_bunny();
     poly_mesh p = from_loaded(m);
     release_mesh(&m);
     return p;
@@ -86,8 +84,7 @@ double volume(const poly_mesh& m) {
 }  // namespace
 
 TEST(meshgen, bunny_written_back_loads_as_the_same_vertices_and_faces) {
-    std::ifstream in(std::string(RT_SOURCE_DIR) + "/assets/bunny.obj");
-    mesh original = parse(std::string(std::istreambuf_iterator<char>(in), {}));
+    mesh original = parse_bunny();
     mesh again = parse(obj_text(from_loaded(original)));
     ASSERT_EQ(again.vertex_count, original.vertex_count);
     ASSERT_EQ(again.face_count, original.face_count);

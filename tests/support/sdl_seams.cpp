@@ -1,4 +1,4 @@
-#include "sdl_seams.h"
+#include "tests/support/sdl_seams.h"
 
 sdl_calls seen;
 

@@ -1,5 +1,6 @@
 # Shared by the end-to-end checks of the real `raytracer` executable.
-# Sourced by e2e_*.sh; the first argument of those scripts is the program.
+# Sourced by tests/app/e2e_*.sh; the first argument of those scripts is the
+# program.
 set -euo pipefail
 
 RAYTRACER=$(realpath "${1:?usage: $0 path/to/raytracer [...]}")

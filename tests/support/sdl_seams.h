@@ -3,7 +3,7 @@
 #include <SDL.h>
 
 // The app tests link with --wrap for SDL_LockSurface, SDL_UnlockSurface and
-// SDL_Flip (see tests.cmake), so every call draw_image makes is counted, and
+// SDL_Flip (see tests/app/tests.cmake), so every call draw_image makes is counted, and
 // a lock can be made to fail the way a lost hardware surface would, and a
 // quit request can be timed to a given frame.
 struct sdl_calls {

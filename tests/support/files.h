@@ -1,0 +1,36 @@
+#pragma once
+
+// Files the tests read from the source tree and write to the test's
+// scratch folder.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+// A path below the root of the sources.
+inline std::string source_path(const std::string& relative) { return std::string(RT_SOURCE_DIR) + "/" + relative; }
+
+// The whole file, or "" if it cannot be read.
+inline std::string read_file(const std::string& path) {
+    std::string text;
+    if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
+        char chunk[1 << 16];
+        std::size_t got = 0;
+        while ((got = std::fread(chunk, 1, sizeof chunk, f)) > 0) text.append(chunk, got);
+        std::fclose(f);
+    }
+    return text;
+}
+
+// Writes `text` to `name` in the scratch folder and returns its path.
+inline std::string write_temp_file(const std::string& name, const std::string& text) {
+    const std::string path = testing::TempDir() + name;
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    EXPECT_NE(f, nullptr) << path;
+    if (f) {
+        std::fwrite(text.data(), 1, text.size(), f);
+        std::fclose(f);
+    }
+    return path;
+}
