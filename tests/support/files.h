@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <string>
 
@@ -23,9 +25,11 @@ inline std::string read_file(const std::string& path) {
     return text;
 }
 
-// Writes `text` to `name` in the scratch folder and returns its path.
+// Writes `text` to `name` in the scratch folder and returns its path. The
+// name carries the process id: ctest may run several test processes at once
+// over the same folder.
 inline std::string write_temp_file(const std::string& name, const std::string& text) {
-    const std::string path = testing::TempDir() + name;
+    const std::string path = testing::TempDir() + std::to_string(getpid()) + "_" + name;
     std::FILE* f = std::fopen(path.c_str(), "wb");
     EXPECT_NE(f, nullptr) << path;
     if (f) {

@@ -97,9 +97,12 @@ TEST(build_scene, default_bunny_prints_the_thirteen_lines) {
 }
 
 TEST(build_scene, a_mesh_that_cannot_be_used_is_reported_not_fatal) {
-    const std::string dir = testing::TempDir() + "no_bunny_here";
+    const std::string dir = testing::TempDir() + std::to_string(getpid()) + "_no_bunny_here";
     mkdir(dir.c_str(), 0700);
-    write_temp_file("no_bunny_here/bad.obj", "v 0 0 0\nv 0 0\n");
+    if (std::FILE* f = std::fopen((dir + "/bad.obj").c_str(), "wb")) {
+        std::fputs("v 0 0 0\nv 0 0\n", f);
+        std::fclose(f);
+    }
     const struct {
         const char* path;
         const char* error;
