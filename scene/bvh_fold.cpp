@@ -16,9 +16,10 @@ constexpr int parallel_threshold = 4096;  // fewer packets are not worth a threa
 
 // Folds the binary tree into four-wide nodes, depth first: each node adopts
 // the children of its largest inner children until it has four. Leaves get
-// their slots in the packet and sliver arrays in the same order, with their
-// triangles' indices; the rest of each packet and record is filled in
-// afterwards.
+// their slots in the packet and sliver arrays in the same order; their
+// triangles' indices are listed (four a packet, -1 in an empty lane), and
+// the packets and records themselves are filled in afterwards, once the
+// boxes and the binary tree are freed: that keeps them out of the peak.
 //
 // The work is shared out like this: a first walk over the top levels lists
 // the subtrees below them (the tasks) and counts the top's own nodes and
@@ -44,8 +45,8 @@ struct fold_counts {
 // Where the fold writes; null everywhere while it only counts.
 struct fold_out {
     bvh_node* nodes = nullptr;
-    triangle_packet* packets = nullptr;
-    sliver_record* slivers = nullptr;
+    std::int32_t* lanes = nullptr;    // four a packet
+    std::int32_t* slivers = nullptr;  // one a record
 };
 
 struct folder {
@@ -74,10 +75,7 @@ struct folder {
             for (int k = 0; k < (slivers ? count : static_cast<int>(4 * length)); ++k) {
                 const std::int32_t face =
                     k < count ? static_cast<std::int32_t>(tag_of(boxes[static_cast<std::size_t>(first + k)]) & ~sliver_tag) : -1;
-                if (slivers)
-                    out.slivers[slot + static_cast<std::size_t>(k)].index = face;
-                else
-                    out.packets[slot + static_cast<std::size_t>(k) / 4].index[k % 4] = face;
+                (slivers ? out.slivers : out.lanes)[(slivers ? slot : 4 * slot) + static_cast<std::size_t>(k)] = face;
             }
         }
         return bvh_child::leaf(static_cast<std::uint32_t>(slot), static_cast<int>(length), slivers);
@@ -161,7 +159,8 @@ vector3 corner_of(const mesh& m, std::int32_t k, int j) { return m.vertices[m.fa
 // here the four lanes' normals at once, where every squared length is a
 // normal float, as normalize computes them (a float's square root rounded
 // once is the double one rounded to float); otherwise lane by lane.
-void fill_packet(const mesh& m, triangle_packet& p) {
+void fill_packet(const mesh& m, const std::int32_t* lanes, triangle_packet& p) {
+    for (int lane = 0; lane < 4; ++lane) p.index[lane] = lanes[lane];
     float v[3][3][4] = {};  // corner 0, edge 1, edge 2; axis; lane
     for (int lane = 0; lane < 4; ++lane) {
         if (p.index[lane] < 0) continue;  // an empty lane: the zero normal meets nothing
@@ -215,8 +214,7 @@ void fill_packet(const mesh& m, triangle_packet& p) {
     _mm_store_ps(p.offset, offset);
 }
 
-void fill_sliver(const mesh& m, sliver_record& r) {
-    const std::int32_t k = r.index;
+void fill_sliver(const mesh& m, std::int32_t k, sliver_record& r) {
     vector3 corner[3];
     for (int j = 0; j < 3; ++j) corner[j] = corner_of(m, k, j);
     const triangle_setup s = prepare_triangle(corner, cross(corner[1] - corner[0], corner[2] - corner[0]));
@@ -248,9 +246,8 @@ void fold_tree(const mesh& m, box_list& boxes, node_arena& nodes, int root, int 
         throw std::length_error("too many triangles for the hierarchy's leaves");
 
     tree.nodes.resize(total.nodes);
-    tree.packets.resize(total.packets);
-    tree.slivers.resize(total.slivers);
-    const fold_out out{tree.nodes.data(), tree.packets.data(), tree.slivers.data()};
+    std::vector<std::int32_t, large_allocator<std::int32_t>> lanes(4 * total.packets), sliver_faces(total.slivers);
+    const fold_out out{tree.nodes.data(), lanes.data(), sliver_faces.data()};
     std::vector<fold_counts> starts;
     folder placed{nodes, boxes, out, {}, frontier, nullptr, &sizes, &starts};
     placed.walk_from(root);
@@ -264,18 +261,22 @@ void fold_tree(const mesh& m, box_list& boxes, node_arena& nodes, int root, int 
     boxes.release();
     nodes.release();
 
+    tree.packets.resize(total.packets);
+    tree.slivers.resize(total.slivers);
     const int packet_count = static_cast<int>(tree.packets.size());
     const int chunks = packet_count >= parallel_threshold ? threads : 1;
     parallel_for(chunks, chunks, [&](int chunk) {
         const int begin = static_cast<int>(static_cast<long long>(packet_count) * chunk / chunks);
         const int end = static_cast<int>(static_cast<long long>(packet_count) * (chunk + 1) / chunks);
-        for (int k = begin; k < end; ++k) fill_packet(m, tree.packets[static_cast<std::size_t>(k)]);
+        for (int k = begin; k < end; ++k)
+            fill_packet(m, &lanes[4 * static_cast<std::size_t>(k)], tree.packets[static_cast<std::size_t>(k)]);
     });
     const int sliver_count = static_cast<int>(tree.slivers.size());
     const int sliver_chunks = sliver_count >= parallel_threshold ? threads : 1;
     parallel_for(sliver_chunks, sliver_chunks, [&](int chunk) {
         const int begin = static_cast<int>(static_cast<long long>(sliver_count) * chunk / sliver_chunks);
         const int end = static_cast<int>(static_cast<long long>(sliver_count) * (chunk + 1) / sliver_chunks);
-        for (int k = begin; k < end; ++k) fill_sliver(m, tree.slivers[static_cast<std::size_t>(k)]);
+        for (int k = begin; k < end; ++k)
+            fill_sliver(m, sliver_faces[static_cast<std::size_t>(k)], tree.slivers[static_cast<std::size_t>(k)]);
     });
 }
