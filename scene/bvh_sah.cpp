@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <new>
 #include <thread>
 
 #include "scene/bvh_build_parts.h"
@@ -95,19 +96,32 @@ struct builder {
     // Per bin, the box and count of each axis's binning; only the first
     // `used` bins are set up, as small nodes use few.
     struct bins {
+        // A box left unset until its bin is used: most nodes are small and
+        // set up a handful of the sixteen.
+        union lazy_box {
+            vbox box;
+            lazy_box() {}
+        };
+
         int used = 0;
-        vbox bounds[bin_count][3];
+        lazy_box box[bin_count][3];
         int count[bin_count][3];
 
         explicit bins(int u) : used(u) {
-            for (int b = 0; b < used; ++b)
-                for (int a = 0; a < 3; ++a) count[b][a] = 0;
+            for (int b = 0; b < used; ++b) {
+                for (int a = 0; a < 3; ++a) {
+                    count[b][a] = 0;
+                    ::new (static_cast<void*>(&box[b][a].box)) vbox;
+                }
+            }
         }
+        vbox& bounds(int b, int a) { return box[b][a].box; }
+        const vbox& bounds(int b, int a) const { return box[b][a].box; }
         void merge(const bins& other) {
             for (int b = 0; b < used; ++b) {
                 for (int a = 0; a < 3; ++a) {
                     count[b][a] += other.count[b][a];
-                    bounds[b][a].grow(other.bounds[b][a]);
+                    bounds(b, a).grow(other.bounds(b, a));
                 }
             }
         }
@@ -130,7 +144,7 @@ struct builder {
         bins_of(centre(b), lo, scale, last, k);
         for (int a = 0; a < 3; ++a) {
             ++into.count[k[a]][a];
-            into.bounds[k[a]][a].grow(b);
+            into.bounds(k[a], a).grow(b);
         }
     }
 
@@ -165,7 +179,7 @@ struct builder {
             n = _mm_add_epi32(n, _mm_load_si128(reinterpret_cast<const __m128i*>(counts)));
             __m128 d[4];
             for (int a = 0; a < 3; ++a) {
-                box[a].grow(from.bounds[b][a]);
+                box[a].grow(from.bounds(b, a));
                 d[a] = _mm_max_ps(_mm_sub_ps(box[a].hi, without_tag(box[a].lo)), _mm_setzero_ps());
             }
             d[3] = _mm_setzero_ps();
