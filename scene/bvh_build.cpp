@@ -128,18 +128,8 @@ box_list reach_boxes_in_cells(const mesh& m, int threads, part* whole, std::vect
             if (e.hit_able) ++count[grid.cell(e.corner_centre())];
         }
     });
-    // Cells in order, and within a cell the chunks in order: the sort is
-    // stable, so the result does not depend on the threads.
-    int total = 0;
-    for (int c = 0; c < cell_count; ++c) {
-        const int first = total;
-        for (std::vector<int>& chunk_at : at) {
-            const int count = chunk_at[static_cast<std::size_t>(c)];
-            chunk_at[static_cast<std::size_t>(c)] = total;
-            total += count;
-        }
-        if (total > first) runs->push_back({first, total});
-    }
+    *runs = place_cells(at, 0);
+    const int total = runs->empty() ? 0 : runs->back().end;
     box_list boxes(static_cast<std::size_t>(total));
     std::vector<part> parts(static_cast<std::size_t>(chunks));
     parallel_for(chunks, chunks, [&](int chunk) {

@@ -248,6 +248,25 @@ struct cell_run {
     int end;
 };
 
+// Turns each chunk's count of boxes per cell into where that chunk's share
+// of the cell starts, counting from `begin`: cells in order, and within a
+// cell the chunks in order, so the sort that follows is stable and the
+// result does not depend on the threads. Returns the occupied cells' runs.
+inline std::vector<cell_run> place_cells(std::vector<std::vector<int>>& counts, int begin) {
+    std::vector<cell_run> runs;
+    int at = begin;
+    for (std::size_t c = 0; c < static_cast<std::size_t>(cell_count); ++c) {
+        const int first = at;
+        for (std::vector<int>& chunk_counts : counts) {
+            const int n = chunk_counts[c];
+            chunk_counts[c] = at;
+            at += n;
+        }
+        if (at > first) runs.push_back({first, at});
+    }
+    return runs;
+}
+
 // The binned surface area heuristic over boxes[begin, end), which it
 // partitions in place, on up to `threads` threads, from depth `depth` down,
 // into `nodes`; returns the subtree's root. The tree's shape is the same

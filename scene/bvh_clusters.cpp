@@ -50,19 +50,8 @@ struct clusterer {
             for (int k = chunk_begin(chunk); k < chunk_begin(chunk + 1); ++k)
                 ++c[grid.cell(centre(boxes[static_cast<std::size_t>(k)]))];
         });
-        // Where each chunk's share of each cell goes: cells in order, and
-        // within a cell the chunks in order, so the sort is stable.
         std::vector<cell> cells;
-        int at = begin;
-        for (int c = 0; c < cell_count; ++c) {
-            const int first = at;
-            for (std::vector<int>& chunk_counts : counts) {
-                const int n = chunk_counts[static_cast<std::size_t>(c)];
-                chunk_counts[static_cast<std::size_t>(c)] = at;
-                at += n;
-            }
-            if (at > first) cells.push_back({first, at, {}, -1});
-        }
+        for (const cell_run& run : place_cells(counts, begin)) cells.push_back({run.begin, run.end, {}, -1});
         box_list sorted(static_cast<std::size_t>(count));
         parallel_for(chunks, chunks, [&](int chunk) {
             std::vector<int>& to = counts[static_cast<std::size_t>(chunk)];
