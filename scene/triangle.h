@@ -7,19 +7,11 @@
 // A flat, one-sided triangle. The constructor precomputes everything a ray
 // test needs, leaving a plane intersection and a 2x2 barycentric solve, or
 // for slivers the double-precision test (ray_triangle.h).
-class triangle : public object {
+// Its fields are the setup's (ray_triangle.h): vertex, normal (unit length;
+// the front is the side it points to), offset, edges, their dot products,
+// kind, and the double plane of a sliver.
+class triangle : public object, public triangle_setup {
 public:
-    vector3 vertex[3];
-    vector3 normal;   // unit length; the front is the side it points to
-    float offset = 0.0f;
-    vector3 edge1;
-    vector3 edge2;
-    float dot11 = 0.0f;
-    float dot22 = 0.0f;
-    float dot12 = 0.0f;
-    triangle_kind kind = triangle_kind::degenerate;
-    double3 plane;  // slivers only
-
     explicit triangle(face f);
 
     int get_type() const override { return 2; }
