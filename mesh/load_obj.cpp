@@ -66,8 +66,8 @@ bool loader::run(mesh* m, std::string* error) {
     vector3* const vertices = vertices_.release();
     face_corners* const faces = faces_.release();
     if (!vertices || !faces) {
-        unmap_array(vertices, sizeof(vector3) * static_cast<std::size_t>(vertex_count));
-        unmap_array(faces, sizeof(face_corners) * static_cast<std::size_t>(face_count));
+        util::unmap_array(vertices, sizeof(vector3) * static_cast<std::size_t>(vertex_count));
+        util::unmap_array(faces, sizeof(face_corners) * static_cast<std::size_t>(face_count));
         if (error) *error = std::string(name_) + ": out of memory after " + std::to_string(face_count) + " faces";
         return false;
     }
@@ -96,8 +96,8 @@ bool load_obj(std::FILE* stream, mesh* m, const char* name, std::string* error, 
 }
 
 void release_mesh(mesh* m) {
-    obj::unmap_array(m->vertices, sizeof(vector3) * static_cast<std::size_t>(m->vertex_count));
-    obj::unmap_array(m->faces, sizeof(face_corners) * static_cast<std::size_t>(m->face_count));
+    util::unmap_array(m->vertices, sizeof(vector3) * static_cast<std::size_t>(m->vertex_count));
+    util::unmap_array(m->faces, sizeof(face_corners) * static_cast<std::size_t>(m->face_count));
     m->vertices = nullptr;
     m->faces = nullptr;
     m->vertex_count = -1;

@@ -8,15 +8,15 @@
 #include <cstdint>
 
 #include "mesh/mesh.h"
-#include "mesh/obj_arrays.h"
+#include "util/mapped_array.h"
 
 namespace obj {
 
 struct block_result {
-    mesh_array<vector3> vertices;
-    mesh_array<face_corners> faces;
+    util::mapped_array<vector3> vertices;
+    util::mapped_array<face_corners> faces;
     // face index * 8 + one bit per corner counted from the block's start
-    mesh_array<std::uint64_t> relative_faces;
+    util::mapped_array<std::uint64_t> relative_faces;
     long long lines = 0;
     long long max_index = 0;      // the largest positive index
     long long min_relative = 0;   // the lowest slot counted from the block's start

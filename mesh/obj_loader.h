@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "mesh/mesh.h"
-#include "mesh/obj_arrays.h"
+#include "util/mapped_array.h"
 #include "mesh/obj_block.h"
 #include "mesh/obj_words.h"
 
@@ -72,7 +72,7 @@ public:
 
 private:
     struct unit {
-        growing_mapping buffer;
+        util::growing_mapping buffer;
         char* text = nullptr;
         std::size_t size = 0;
         std::size_t parse_end = 0;  // the lines before a NUL byte end here
@@ -132,8 +132,8 @@ private:
     std::atomic<bool> stop_{false};
 
     // What has been taken in: touched only by the unit whose turn it is.
-    mesh_array<vector3> vertices_;
-    mesh_array<face_corners> faces_;
+    util::mapped_array<vector3> vertices_;
+    util::mapped_array<face_corners> faces_;
     long long lines_ = 0;
     long long vertex_lines_ = 0;
     bool counting_ = false;      // a line is bad: only v lines are counted now

@@ -6,7 +6,7 @@
 #include "math/ray.h"
 #include "mesh/mesh.h"
 #include "scene/bvh_child.h"
-#include "scene/large_allocator.h"
+#include "util/mapped_array.h"
 #include "scene/ray_triangle.h"
 #include "scene/triangle_packet.h"
 
@@ -37,9 +37,9 @@ struct sliver_record {
 // the triangles' own tests (ray_triangle.h), run on copies of their fields
 // stored in leaf order.
 struct bvh {
-    std::vector<bvh_node, large_allocator<bvh_node>> nodes;  // node 0 is the root
-    std::vector<triangle_packet, large_allocator<triangle_packet>> packets;
-    std::vector<sliver_record, large_allocator<sliver_record>> slivers;
+    std::vector<bvh_node, util::big_allocator<bvh_node>> nodes;  // node 0 is the root
+    std::vector<triangle_packet, util::big_allocator<triangle_packet>> packets;
+    std::vector<sliver_record, util::big_allocator<sliver_record>> slivers;
 };
 
 // Builds the hierarchy over the mesh's triangles with a binned surface area

@@ -7,7 +7,7 @@
 #include "scene/bvh.h"
 #include "scene/bvh_bounds.h"
 #include "scene/bvh_build_parts.h"
-#include "scene/parallel_for.h"
+#include "util/parallel_for.h"
 
 // The build: every triangle that can be hit gets its reach box (bvh_bounds.h);
 // a binned surface area heuristic splits those boxes into a binary tree
@@ -78,7 +78,7 @@ box_list reach_boxes(const mesh& m, int threads, part* whole) {
     const int chunks = n >= parallel_threshold ? threads : 1;
     std::vector<int> kept(static_cast<std::size_t>(chunks), 0);
     std::vector<part> parts(static_cast<std::size_t>(chunks));
-    parallel_for(chunks, chunks, [&](int chunk) {
+    util::parallel_for(chunks, chunks, [&](int chunk) {
         int out = chunk_begin(n, chunk, chunks);
         const int end = chunk_begin(n, chunk + 1, chunks);
         for (int k = chunk_begin(n, chunk, chunks); k < end; ++k) {
@@ -119,7 +119,7 @@ box_list reach_boxes_in_cells(const mesh& m, int threads, part* whole, std::vect
 
     const int chunks = threads;
     std::vector<std::vector<int>> at(static_cast<std::size_t>(chunks), std::vector<int>(cell_count, 0));
-    parallel_for(chunks, chunks, [&](int chunk) {
+    util::parallel_for(chunks, chunks, [&](int chunk) {
         std::vector<int>& count = at[static_cast<std::size_t>(chunk)];
         const int end = chunk_begin(n, chunk + 1, chunks);
         for (int k = chunk_begin(n, chunk, chunks); k < end; ++k) {
@@ -132,7 +132,7 @@ box_list reach_boxes_in_cells(const mesh& m, int threads, part* whole, std::vect
     const int total = runs->empty() ? 0 : runs->back().end;
     box_list boxes(static_cast<std::size_t>(total));
     std::vector<part> parts(static_cast<std::size_t>(chunks));
-    parallel_for(chunks, chunks, [&](int chunk) {
+    util::parallel_for(chunks, chunks, [&](int chunk) {
         std::vector<int>& to = at[static_cast<std::size_t>(chunk)];
         const int end = chunk_begin(n, chunk + 1, chunks);
         for (int k = chunk_begin(n, chunk, chunks); k < end; ++k) {

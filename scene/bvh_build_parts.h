@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "scene/large_allocator.h"
+#include "util/mapped_array.h"
 
 // Leaves hold at most this many triangles: two packets, or eight sliver
 // records (bvh_child.h checks that a leaf can name them).
@@ -75,8 +75,8 @@ class box_list {
 public:
     box_list() = default;
     explicit box_list(std::size_t n)
-        : size_(n), capacity_(n), data_(n == 0 ? nullptr : static_cast<vbox*>(allocate_large(n * sizeof(vbox)))) {}
-    ~box_list() { release_large(data_, capacity_ * sizeof(vbox)); }
+        : size_(n), capacity_(n), data_(n == 0 ? nullptr : static_cast<vbox*>(util::allocate_big(n * sizeof(vbox)))) {}
+    ~box_list() { util::release_big(data_, capacity_ * sizeof(vbox)); }
     box_list(box_list&& other) noexcept { swap(other); }
     box_list& operator=(box_list&& other) noexcept {
         swap(other);
@@ -143,7 +143,7 @@ struct binary_node {
     }
 };
 
-using binary_list = std::vector<binary_node, large_allocator<binary_node>>;
+using binary_list = std::vector<binary_node, util::big_allocator<binary_node>>;
 
 // Appends `from` to `to`, moving its inner links by the offset they land at;
 // returns that offset.
@@ -169,7 +169,7 @@ class node_arena {
 public:
     explicit node_arena(std::size_t boxes)
         : size_(boxes == 0 ? 0 : 2 * boxes - 1),
-          data_(static_cast<binary_node*>(allocate_large(size_ * sizeof(binary_node)))) {}
+          data_(static_cast<binary_node*>(util::allocate_big(size_ * sizeof(binary_node)))) {}
     ~node_arena() { release(); }
     node_arena(const node_arena&) = delete;
     node_arena& operator=(const node_arena&) = delete;
@@ -196,7 +196,7 @@ public:
         return slot;
     }
     void release() {
-        release_large(data_, size_ * sizeof(binary_node));
+        util::release_big(data_, size_ * sizeof(binary_node));
         data_ = nullptr;
         size_ = 0;
     }

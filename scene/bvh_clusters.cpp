@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "scene/bvh_build_parts.h"
-#include "scene/parallel_for.h"
+#include "util/parallel_for.h"
 
 // The top levels of a binned heuristic each stream the whole box array from
 // memory twice, and on a mesh of millions of triangles that traffic is most
@@ -45,7 +45,7 @@ struct clusterer {
         const int chunks = threads;
         auto chunk_begin = [&](int chunk) { return begin + static_cast<int>(static_cast<long long>(count) * chunk / chunks); };
         std::vector<std::vector<int>> counts(static_cast<std::size_t>(chunks), std::vector<int>(cell_count, 0));
-        parallel_for(chunks, chunks, [&](int chunk) {
+        util::parallel_for(chunks, chunks, [&](int chunk) {
             std::vector<int>& c = counts[static_cast<std::size_t>(chunk)];
             for (int k = chunk_begin(chunk); k < chunk_begin(chunk + 1); ++k)
                 ++c[grid.cell(centre(boxes[static_cast<std::size_t>(k)]))];
@@ -53,7 +53,7 @@ struct clusterer {
         std::vector<cell> cells;
         for (const cell_run& run : place_cells(counts, begin)) cells.push_back({run.begin, run.end, {}, -1});
         box_list sorted(static_cast<std::size_t>(count));
-        parallel_for(chunks, chunks, [&](int chunk) {
+        util::parallel_for(chunks, chunks, [&](int chunk) {
             std::vector<int>& to = counts[static_cast<std::size_t>(chunk)];
             for (int k = chunk_begin(chunk); k < chunk_begin(chunk + 1); ++k) {
                 const vbox& b = boxes[static_cast<std::size_t>(k)];
@@ -143,7 +143,7 @@ struct clusterer {
             else
                 small.push_back(static_cast<int>(c));
         }
-        parallel_for(static_cast<int>(small.size()), threads, [&](int k) {
+        util::parallel_for(static_cast<int>(small.size()), threads, [&](int k) {
             const std::size_t c = static_cast<std::size_t>(small[static_cast<std::size_t>(k)]);
             cells[c].root = build_cell(cells[c], below, 1);
         });

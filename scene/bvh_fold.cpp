@@ -8,7 +8,7 @@
 
 #include "scene/bvh.h"
 #include "scene/bvh_build_parts.h"
-#include "scene/parallel_for.h"
+#include "util/parallel_for.h"
 
 namespace {
 
@@ -234,7 +234,7 @@ void fold_tree(const mesh& m, box_list& boxes, node_arena& nodes, int root, int 
     folder top{nodes, boxes, {}, {}, frontier, &tasks};
     top.walk_from(root);
     std::vector<fold_counts> sizes(tasks.size());
-    parallel_for(static_cast<int>(tasks.size()), threads, [&](int k) {
+    util::parallel_for(static_cast<int>(tasks.size()), threads, [&](int k) {
         folder f{nodes, boxes, {}, {}};
         const int pair[2] = {nodes[tasks[static_cast<std::size_t>(k)]].a, nodes[tasks[static_cast<std::size_t>(k)]].b};
         f.emit(pair, 2, 0);
@@ -246,12 +246,12 @@ void fold_tree(const mesh& m, box_list& boxes, node_arena& nodes, int root, int 
         throw std::length_error("too many triangles for the hierarchy's leaves");
 
     tree.nodes.resize(total.nodes);
-    std::vector<std::int32_t, large_allocator<std::int32_t>> lanes(4 * total.packets), sliver_faces(total.slivers);
+    std::vector<std::int32_t, util::big_allocator<std::int32_t>> lanes(4 * total.packets), sliver_faces(total.slivers);
     const fold_out out{tree.nodes.data(), lanes.data(), sliver_faces.data()};
     std::vector<fold_counts> starts;
     folder placed{nodes, boxes, out, {}, frontier, nullptr, &sizes, &starts};
     placed.walk_from(root);
-    parallel_for(static_cast<int>(tasks.size()), threads, [&](int k) {
+    util::parallel_for(static_cast<int>(tasks.size()), threads, [&](int k) {
         folder f{nodes, boxes, out, starts[static_cast<std::size_t>(k)]};
         const int pair[2] = {nodes[tasks[static_cast<std::size_t>(k)]].a, nodes[tasks[static_cast<std::size_t>(k)]].b};
         f.emit(pair, 2, 0);
@@ -265,7 +265,7 @@ void fold_tree(const mesh& m, box_list& boxes, node_arena& nodes, int root, int 
     tree.slivers.resize(total.slivers);
     const int packet_count = static_cast<int>(tree.packets.size());
     const int chunks = packet_count >= parallel_threshold ? threads : 1;
-    parallel_for(chunks, chunks, [&](int chunk) {
+    util::parallel_for(chunks, chunks, [&](int chunk) {
         const int begin = static_cast<int>(static_cast<long long>(packet_count) * chunk / chunks);
         const int end = static_cast<int>(static_cast<long long>(packet_count) * (chunk + 1) / chunks);
         for (int k = begin; k < end; ++k) {
@@ -283,7 +283,7 @@ void fold_tree(const mesh& m, box_list& boxes, node_arena& nodes, int root, int 
     });
     const int sliver_count = static_cast<int>(tree.slivers.size());
     const int sliver_chunks = sliver_count >= parallel_threshold ? threads : 1;
-    parallel_for(sliver_chunks, sliver_chunks, [&](int chunk) {
+    util::parallel_for(sliver_chunks, sliver_chunks, [&](int chunk) {
         const int begin = static_cast<int>(static_cast<long long>(sliver_count) * chunk / sliver_chunks);
         const int end = static_cast<int>(static_cast<long long>(sliver_count) * (chunk + 1) / sliver_chunks);
         for (int k = begin; k < end; ++k)

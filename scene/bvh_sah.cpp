@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "scene/bvh_build_parts.h"
-#include "scene/parallel_for.h"
+#include "util/parallel_for.h"
 
 namespace {
 
@@ -74,7 +74,7 @@ struct builder {
             binary_list helper_nodes;
             builder helper{boxes, helper_nodes, threads / 2};
             threads -= helper.threads;
-            parallel_for(2, 2, [&](int side) {
+            util::parallel_for(2, 2, [&](int side) {
                 if (side == 0)
                     l = helper.build(begin, mid, depth + 1, left);
                 else
@@ -211,7 +211,7 @@ struct builder {
         bins total(used_bins);
         if (threads > 1 && count >= parallel_bin_threshold) {
             std::vector<bins> partial(static_cast<std::size_t>(threads), bins(used_bins));
-            parallel_for(threads, threads, [&](int chunk) {
+            util::parallel_for(threads, threads, [&](int chunk) {
                 const int b = begin + static_cast<int>(static_cast<long long>(count) * chunk / threads);
                 const int e = begin + static_cast<int>(static_cast<long long>(count) * (chunk + 1) / threads);
                 bin_run(b, e, lo_v, scale_v, last, partial[static_cast<std::size_t>(chunk)]);

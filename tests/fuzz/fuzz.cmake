@@ -6,7 +6,7 @@ if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
 endif()
 set(RT_FUZZ_FLAGS -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
 file(GLOB RT_FUZZ_MESH_SOURCES CONFIGURE_DEPENDS mesh/*.cpp)
-add_executable(fuzz_load_obj tests/fuzz/fuzz_load_obj.cpp ${RT_FUZZ_MESH_SOURCES} math/vector3.cpp)
+add_executable(fuzz_load_obj tests/fuzz/fuzz_load_obj.cpp ${RT_FUZZ_MESH_SOURCES} math/vector3.cpp util/mapped_array.cpp)
 target_include_directories(fuzz_load_obj PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 # The loader's asserts stay on: every input the fuzzer makes checks them too.
 target_compile_options(fuzz_load_obj PRIVATE ${RT_FUZZ_FLAGS} -UNDEBUG)

@@ -6,6 +6,8 @@
 #include <thread>
 #include <vector>
 
+namespace util {
+
 // Runs body(chunk) for every chunk in [0, chunks) on up to `threads` threads,
 // the calling one included; when no thread can be started it does the rest
 // itself. The first exception a chunk throws (out of memory, say) is
@@ -34,3 +36,5 @@ void parallel_for(int chunks, int threads, const body_type& body) {
     for (std::thread& t : helpers) t.join();
     if (failure) std::rethrow_exception(failure);
 }
+
+}  // namespace util

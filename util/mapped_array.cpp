@@ -1,13 +1,11 @@
-// Growing and trimming the loader's mappings (obj_arrays.h).
-
-#include "mesh/obj_arrays.h"
-
-#include <algorithm>
+#include "util/mapped_array.h"
 
 #include <sys/mman.h>
 #include <unistd.h>
 
-namespace obj {
+#include <algorithm>
+
+namespace util {
 
 namespace {
 
@@ -23,6 +21,19 @@ constexpr bool under_thread_sanitizer = false;
 constexpr bool under_thread_sanitizer = false;
 #endif
 
+// From this size on a fixed block is mapped on its own and unmapped when
+// freed, so that a build's transient arrays go back to the system at once.
+constexpr std::size_t big_threshold = std::size_t{1} << 20;
+
+// Smaller blocks still start on a cache line, as the hierarchy's nodes ask.
+constexpr std::align_val_t small_alignment{64};
+
+// The one way memory is mapped here; null when the system has no more.
+void* map_pages(std::size_t bytes) {
+    void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    return p == MAP_FAILED ? nullptr : p;
+}
+
 }  // namespace
 
 std::size_t page_round(std::size_t bytes) {
@@ -30,7 +41,7 @@ std::size_t page_round(std::size_t bytes) {
     return (std::max<std::size_t>(bytes, 1) + page - 1) / page * page;
 }
 
-void unmap_array(void* p, std::size_t bytes) {
+void unmap_array(void* p, std::size_t bytes) noexcept {
     if (p) munmap(p, page_round(bytes));
 }
 
@@ -55,10 +66,8 @@ void* growing_mapping::release(std::size_t bytes) {
 }
 
 bool growing_mapping::grow(std::size_t size) {
-    void* p = data_ && !under_thread_sanitizer
-                  ? mremap(data_, capacity_, size, MREMAP_MAYMOVE)
-                  : mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p == MAP_FAILED) return false;
+    void* p = data_ && !under_thread_sanitizer ? mremap(data_, capacity_, size, MREMAP_MAYMOVE) : map_pages(size);
+    if (p == MAP_FAILED || p == nullptr) return false;
     if (data_ && under_thread_sanitizer) {
         // ThreadSanitizer does not see mremap: it would remember the
         // accesses to a moved range at its old address, and take later
@@ -72,4 +81,20 @@ bool growing_mapping::grow(std::size_t size) {
     return true;
 }
 
-}  // namespace obj
+void* allocate_big(std::size_t bytes) {
+    if (bytes < big_threshold) return ::operator new(bytes, small_alignment);
+    void* p = map_pages(bytes);
+    if (!p) throw std::bad_alloc();
+    return p;
+}
+
+void release_big(void* p, std::size_t bytes) noexcept {
+    if (p == nullptr) return;
+    if (bytes < big_threshold) {
+        ::operator delete(p, small_alignment);
+        return;
+    }
+    munmap(p, bytes);
+}
+
+}  // namespace util
