@@ -91,15 +91,6 @@ bool load_obj(std::FILE* stream, mesh* m, const char* name, std::string* error, 
     const bool loaded = obj::loader(in, name, block_size, threads).run(m, error);
     std::fclose(stream);
     if (!loaded) return false;
-    print_obj_report(*m);
+    print_mesh_report(*m);
     return true;
-}
-
-void release_mesh(mesh* m) {
-    util::unmap_array(m->vertices, sizeof(vector3) * static_cast<std::size_t>(m->vertex_count));
-    util::unmap_array(m->faces, sizeof(face_corners) * static_cast<std::size_t>(m->face_count));
-    m->vertices = nullptr;
-    m->faces = nullptr;
-    m->vertex_count = -1;
-    m->face_count = -1;
 }

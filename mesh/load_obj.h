@@ -6,10 +6,6 @@
 
 #include "mesh/mesh.h"
 
-// Every coordinate is multiplied by this on loading: the meshes come in
-// metres, the scene is laid out in units of a fifth of a millimetre.
-constexpr float obj_scale = 5000.0f;
-
 // The text is read and parsed in blocks of this many bytes (lines longer
 // than a block are parsed in pieces as they are read).
 constexpr std::size_t obj_block_size = std::size_t{1} << 18;
@@ -34,15 +30,9 @@ constexpr std::size_t obj_block_size = std::size_t{1} << 18;
 bool parse_obj(const char* data, std::size_t size, const char* name, mesh* m, std::string* error,
                std::size_t block_size = obj_block_size, int threads = 0);
 
-// The nine progress lines of a finished load, on standard output.
-void print_obj_report(const mesh& m);
-
 // Reads the stream from where it stands to its end, in bounded memory,
 // closes it, and, if the file is accepted, prints the progress lines.
 // Returns false (nothing printed, `error` set as for parse_obj, or to
 // "cannot read NAME: why") when the file is rejected or unreadable.
 bool load_obj(std::FILE* stream, mesh* m, const char* name, std::string* error,
               std::size_t block_size = obj_block_size, int threads = 0);
-
-// Frees both arrays of a loaded mesh and resets its counts to -1.
-void release_mesh(mesh* m);

@@ -18,7 +18,7 @@
 #include <cstdint>
 
 #include "math/vector3.h"
-#include "mesh/load_obj.h"
+#include "mesh/mesh.h"
 #include "mesh/obj_corner.h"
 #include "mesh/obj_number.h"
 #include "mesh/obj_words.h"
@@ -65,7 +65,7 @@ bool vertex_line(const char* p, const char* end, long long line, sink& s, const 
         const number_status status = read_number(p, end, &value, &e);
         *stop = e;
         if (status != number_status::ok) return s.fail(line, [&] { return number_message(status, whole_word(p, e)); });
-        value *= obj_scale;
+        value *= mesh_scale;
         if (!std::isfinite(value)) return s.fail(line, [&] { return too_large_message(whole_word(p, e)); });
         p = e;
     }

@@ -82,7 +82,7 @@ private:
             float& value = xyz_[numbers_];
             const number_status status = number_.finish(&value);
             if (status != number_status::ok) return fail(number_message(status, word_.text()));
-            value *= obj_scale;
+            value *= mesh_scale;
             if (!std::isfinite(value)) return fail(too_large_message(word_.text()));
             if (++numbers_ == 3) {
                 phase_ = phase::ignore;

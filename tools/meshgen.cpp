@@ -80,9 +80,9 @@ namespace {
 // next to the quotient: the bunny written back then loads as the very same
 // vertices, not ones an ulp off.
 double metres_of(float scaled) {
-    const float guess = scaled / obj_scale;
+    const float guess = scaled / mesh_scale;
     for (const float m : {guess, std::nextafter(guess, -INFINITY), std::nextafter(guess, INFINITY)})
-        if (m * obj_scale == scaled) return m;
+        if (m * mesh_scale == scaled) return m;
     return guess;
 }
 

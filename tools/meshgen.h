@@ -40,7 +40,7 @@ struct place_box {
     point3 hi{0.061, 0.187, 0.059};
 };
 
-// The loaded mesh back in metres (the loader scales by obj_scale).
+// The loaded mesh back in metres (the loader scales by mesh_scale).
 poly_mesh from_loaded(const mesh& m);
 
 // Splits every triangle into four at its edge midpoints, `times` times. A

@@ -57,7 +57,7 @@ TEST(obj_number, words_longer_than_a_block_read_as_strtof_reads_them) {
     for (const std::string& word : words) {
         const obj_outcome o = parse_every_way("v " + word + " 0 0\n");
         char* stop = nullptr;
-        const float expected = std::strtof(word.c_str(), &stop) * obj_scale;
+        const float expected = std::strtof(word.c_str(), &stop) * mesh_scale;
         if (*stop == '\0' && std::isfinite(expected)) {
             ASSERT_TRUE(o.ok) << word << ": " << o.error;
             EXPECT_EQ(std::memcmp(&o.vertices[0].x, &expected, sizeof expected), 0) << word;
@@ -67,5 +67,5 @@ TEST(obj_number, words_longer_than_a_block_read_as_strtof_reads_them) {
     }
     const obj_outcome above_halfway = parse_every_way("v 16777217." + zeros + "1 0 0\n");
     ASSERT_TRUE(above_halfway.ok) << above_halfway.error;
-    EXPECT_EQ(above_halfway.vertices[0].x, 16777218.0f * obj_scale);
+    EXPECT_EQ(above_halfway.vertices[0].x, 16777218.0f * mesh_scale);
 }
