@@ -15,7 +15,7 @@
 // ignored. A mesh that cannot be loaded, or memory running out, ends the
 // run with one line on standard error and status 1.
 int main(int, char**) {
-    hold_closed_standard_streams();
+    start_output();
     current_scene = new (std::nothrow) scene;
     if (!current_scene) {
         report_failure("raytracer: out of memory building the scene");

@@ -254,7 +254,7 @@ bool same_file(const char* mesh, const char* output) {
 
 int main(int argc, char** argv) {
     const char* const program = "raytracer-snapshot";
-    hold_closed_standard_streams();
+    start_output();
     options o;
     const int status = parse_arguments(argc, argv, &o);
     if (status >= 0) return finish_output(program, status);
