@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "app/image.h"
+#include "app/memory_limit.h"
 #include "app/output.h"
 #include "app/pixel.h"
 #include "app/timed_render.h"
@@ -294,6 +295,7 @@ int main(int argc, char** argv) {
     if (same_file(o.mesh.c_str(), o.output.c_str()))
         return finish_output(program, bad_arguments("--output '" + o.output + "' is the mesh itself"));
 
+    const one_thread_under_memory_limit one_thread;
     current_scene = new (std::nothrow) scene;
     if (!current_scene) {
         report_failure("raytracer-snapshot: out of memory building the scene");
