@@ -25,7 +25,6 @@ expect() {
     [ "$status" -eq "$1" ] || fail "exit status $status, expected $1: $(cat -A "$work/err")"
     [ "$(cat "$work/err")" = "${2:-}" ] || fail "standard error: $(cat -A "$work/err"), expected: ${2:-nothing}"
 }
-is_png() { [ "$(head -c 8 "$1" | od -An -tx1 | tr -d ' ')" = 89504e470d0a1a0a ]; }
 snap --output first.png
 expect 0
 cp "$run/first.png" "$work/picture"
