@@ -212,13 +212,10 @@ std::string temporary_pattern(const std::string& target) {
 }
 
 // Writes the complete picture to the open temporary `fd` with `mode`, on
-// the disk before it counts as written. Returns why it failed, or "".
+// the disk before it counts as written. Returns why it failed, or "". (A
+// mode the file system cannot hold, as on FAT, is no reason to fail.)
 std::string write_temporary(int fd, mode_t mode) {
-    if (fchmod(fd, mode) != 0) {
-        const int why = errno;
-        close(fd);
-        return std::strerror(why);
-    }
+    fchmod(fd, mode);
     std::FILE* file = fdopen(fd, "wb");
     if (!file) {
         const int why = errno;
