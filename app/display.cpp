@@ -1,11 +1,15 @@
 #include "app/display.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "app/draw_image.h"
 #include "app/image.h"
+#include "app/output.h"
 
 namespace {
 
@@ -20,26 +24,50 @@ bool fell_back_to_screenless_driver() {
     return std::strcmp(name, "offscreen") == 0 || std::strcmp(name, "dummy") == 0;
 }
 
+// Standard error sent to /dev/null while it lives. The libraries beneath
+// SDL print their own complaints there as they look for a display (Wayland's
+// about XDG_RUNTIME_DIR, say); SDL_GetError gives the one line we print.
+struct muted_standard_error {
+    const int saved = dup(STDERR_FILENO);
+    muted_standard_error() {
+        const int null = saved >= 0 ? open("/dev/null", O_WRONLY) : -1;
+        if (null < 0) return;
+        dup2(null, STDERR_FILENO);
+        close(null);
+    }
+    ~muted_standard_error() {
+        if (saved < 0) return;
+        dup2(saved, STDERR_FILENO);
+        close(saved);
+    }
+};
+
+// Starts SDL video and opens the window in `screen`; returns what failed,
+// or "".
+std::string start_window(SDL_Surface** screen) {
+    if (SDL_Init(SDL_INIT_VIDEO) < 0) return std::string("cannot start SDL video: ") + SDL_GetError();
+    if (fell_back_to_screenless_driver()) return "cannot open the window: no display is available";
+    *screen = SDL_SetVideoMode(image_width, image_height, 32, SDL_DOUBLEBUF);
+    if (*screen == nullptr) return std::string("cannot open the window: ") + SDL_GetError();
+    return "";
+}
+
 }  // namespace
 
 SDL_Surface* open_window() {
-    if (SDL_Init(SDL_INIT_VIDEO) < 0) {
-        std::fprintf(stderr, "raytracer: cannot start SDL video: %s\n", SDL_GetError());
-        return nullptr;
+    SDL_Surface* screen = nullptr;
+    std::string failure;
+    {
+        muted_standard_error muted;
+        failure = start_window(&screen);
     }
-    if (fell_back_to_screenless_driver()) {
-        std::fprintf(stderr, "raytracer: cannot open the window: no display is available\n");
-        SDL_Quit();
-        return nullptr;
+    if (failure.empty()) {
+        SDL_WM_SetCaption("Raytracer v1.0", nullptr);
+        return screen;
     }
-    SDL_Surface* screen = SDL_SetVideoMode(image_width, image_height, 32, SDL_DOUBLEBUF);
-    if (screen == nullptr) {
-        std::fprintf(stderr, "raytracer: cannot open the window: %s\n", SDL_GetError());
-        SDL_Quit();
-        return nullptr;
-    }
-    SDL_WM_SetCaption("Raytracer v1.0", nullptr);
-    return screen;
+    report_failure("raytracer: " + failure);
+    SDL_Quit();
+    return nullptr;
 }
 
 void display_loop(SDL_Surface* screen) {

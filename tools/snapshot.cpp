@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "app/image.h"
+#include "app/memory_limit.h"
 #include "app/output.h"
 #include "app/pixel.h"
 #include "app/timed_render.h"
@@ -51,8 +52,9 @@ struct options {
     std::string output = "raytracer.png";
 };
 
-int bad_arguments(const char* why) {
-    std::fprintf(stderr, "raytracer-snapshot: %s\n%s", why, usage);
+int bad_arguments(const std::string& why) {
+    report_failure("raytracer-snapshot: " + why);
+    std::fputs(usage, stderr);
     return 2;
 }
 
@@ -69,7 +71,7 @@ int parse_arguments(int argc, char** argv, options* o) {
         for (const char* name : {"--mesh", "--output"}) {
             const std::string n = name;
             if (arg == n) {
-                if (i + 1 >= argc) return bad_arguments((n + " needs a value").c_str());
+                if (i + 1 >= argc) return bad_arguments(n + " needs a value");
                 value = argv[++i];
             } else if (arg.compare(0, n.size() + 1, n + "=") == 0) {
                 value = arg.substr(n.size() + 1);
@@ -79,8 +81,8 @@ int parse_arguments(int argc, char** argv, options* o) {
             target = n == "--mesh" ? &o->mesh : &o->output;
             break;
         }
-        if (!target) return bad_arguments(("unknown argument '" + arg + "'").c_str());
-        if (value.empty()) return bad_arguments((arg + ": empty value").c_str());
+        if (!target) return bad_arguments("unknown argument '" + arg + "'");
+        if (value.empty()) return bad_arguments(arg + ": empty value");
         *target = value;
     }
     return -1;
@@ -177,38 +179,74 @@ std::string encode_png(std::FILE* file) {
     return "";
 }
 
-// Writes the picture to `path`. A regular file (or a new one) is written
-// under a temporary name in the same folder and renamed into place once
-// complete, so a failure keeps whatever was there; a device or a pipe is
-// written directly. Prints one line on standard error when it fails.
-bool write_png(const char* path) {
-    struct stat existing;
-    const bool exists = stat(path, &existing) == 0;
-    if (exists && !S_ISREG(existing.st_mode)) {
-        std::FILE* file = std::fopen(path, "wb");
-        std::string why = file ? encode_png(file) : std::strerror(errno);
-        if (file && std::fclose(file) != 0 && why.empty()) why = std::strerror(errno);
-        if (!why.empty()) report_failure(std::string("cannot write ") + path + ": " + why);
-        return why.empty();
-    }
+// Writes the picture straight into `path`: a device, a pipe, or a file
+// that cannot be replaced. Returns the reason it failed, or "".
+std::string write_in_place(const std::string& path) {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    std::string why = file ? encode_png(file) : std::strerror(errno);
+    if (file && std::fclose(file) != 0 && why.empty()) why = std::strerror(errno);
+    return why;
+}
 
-    // Through a symbolic link, the file it names is the one replaced.
-    char resolved[PATH_MAX];
-    const std::string target = exists && realpath(path, resolved) ? resolved : path;
-    const std::size_t slash = target.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : target.substr(0, slash + 1);
-    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-    const std::string pattern = folder + (slash == std::string::npos ? "/." : ".") + base + ".XXXXXX";
-    if (pattern.size() >= sizeof temporary) {
-        report_failure(std::string("cannot write ") + path + ": " + std::strerror(ENAMETOOLONG));
-        return false;
+// Follows the symbolic links `path` ends in: the picture goes to the file
+// they name, which need not exist yet (a dangling link is written through,
+// not replaced). False after 40 links, as the system counts a loop.
+bool follow_links(std::string* path) {
+    for (int links = 0; links <= 40; ++links) {
+        char target[PATH_MAX];
+        const ssize_t n = readlink(path->c_str(), target, sizeof target);
+        if (n < 0 || static_cast<std::size_t>(n) == sizeof target) return true;
+        const std::size_t slash = path->rfind('/');
+        const std::string folder = target[0] == '/' || slash == std::string::npos ? "" : path->substr(0, slash + 1);
+        *path = folder + std::string(target, static_cast<std::size_t>(n));
     }
+    return false;
+}
+
+// ".NAME.XXXXXX" beside `target` for mkstemp, NAME cut short so that the
+// temporary name, 8 bytes longer, stays within the 255 a name may have.
+std::string temporary_pattern(const std::string& target) {
+    const std::size_t slash = target.rfind('/');
+    const std::size_t start = slash == std::string::npos ? 0 : slash + 1;
+    return target.substr(0, start) + "." + target.substr(start, NAME_MAX - 8) + ".XXXXXX";
+}
+
+// Writes the complete picture to the open temporary `fd` with `mode`, on
+// the disk before it counts as written. Returns why it failed, or "". (A
+// mode the file system cannot hold, as on FAT, is no reason to fail.)
+std::string write_temporary(int fd, mode_t mode) {
+    fchmod(fd, mode);
+    std::FILE* file = fdopen(fd, "wb");
+    if (!file) {
+        const int why = errno;
+        close(fd);
+        return std::strerror(why);
+    }
+    std::string why = encode_png(file);
+    if (why.empty() && fsync(fd) != 0) why = std::strerror(errno);
+    if (std::fclose(file) != 0 && why.empty()) why = std::strerror(errno);
+    return why;
+}
+
+// Writes the picture to `path` and returns the reason it failed, or "". A
+// regular file (or a new one) is written under a temporary name in the same
+// folder and renamed into place once complete, so a failure keeps whatever
+// was there; a device or a pipe is written directly, and so is a file
+// mounted on its own (a bind mount), which no rename may replace.
+std::string write_png(const char* path) {
+    std::string target = path;
+    if (!follow_links(&target)) return std::strerror(ELOOP);
+    struct stat existing;
+    const bool exists = stat(target.c_str(), &existing) == 0;
+    if (exists && !S_ISREG(existing.st_mode)) return write_in_place(target);
+
+    const std::string pattern = temporary_pattern(target);
+    if (pattern.size() >= sizeof temporary) return std::strerror(ENAMETOOLONG);
     std::memcpy(temporary, pattern.c_str(), pattern.size() + 1);
-    // Signals the caller ignores stay ignored (a file size limit then fails
-    // the write instead of ending the run).
+    // Signals the caller ignores stay ignored.
     sigset_t handled, before;
     sigemptyset(&handled);
-    for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGXFSZ}) {
+    for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
         struct sigaction current;
         if (sigaction(s, nullptr, &current) == 0 && current.sa_handler != SIG_IGN) std::signal(s, remove_temporary_and_die);
         sigaddset(&handled, s);
@@ -219,28 +257,21 @@ bool write_png(const char* path) {
     const int create_errno = errno;
     temporary_exists = fd >= 0;
     sigprocmask(SIG_SETMASK, &before, nullptr);
-    if (fd < 0) {
-        report_failure(std::string("cannot write ") + path + ": " + std::strerror(create_errno));
-        return false;
-    }
+    if (fd < 0) return std::strerror(create_errno);
 
     // The permissions a new file would get, or those of the one replaced.
     const mode_t mask = umask(0);
     umask(mask);
-    fchmod(fd, exists ? (existing.st_mode & 07777) : (0666 & ~mask));
-    std::FILE* file = fdopen(fd, "wb");
-    std::string why = file ? encode_png(file) : std::strerror(errno);
-    if (why.empty() && fsync(fd) != 0) why = std::strerror(errno);
-    if (file ? std::fclose(file) != 0 : close(fd) != 0) {
-        if (why.empty()) why = std::strerror(errno);
+    std::string why = write_temporary(fd, exists ? (existing.st_mode & 07777) : (0666 & ~mask));
+    int rename_errno = 0;
+    if (why.empty() && std::rename(temporary, target.c_str()) != 0) {
+        rename_errno = errno;
+        why = std::strerror(rename_errno);
     }
-    if (why.empty() && std::rename(temporary, target.c_str()) != 0) why = std::strerror(errno);
-    if (!why.empty()) {
-        unlink(temporary);
-        report_failure(std::string("cannot write ") + path + ": " + why);
-    }
+    if (!why.empty()) unlink(temporary);
     temporary_exists = 0;
-    return why.empty();
+    if (rename_errno == EBUSY) why = write_in_place(target);
+    return why;
 }
 
 // True when `output` names the very file `mesh` names (the same device and
@@ -254,13 +285,14 @@ bool same_file(const char* mesh, const char* output) {
 
 int main(int argc, char** argv) {
     const char* const program = "raytracer-snapshot";
-    hold_closed_standard_streams();
+    start_output();
     options o;
     const int status = parse_arguments(argc, argv, &o);
     if (status >= 0) return finish_output(program, status);
     if (same_file(o.mesh.c_str(), o.output.c_str()))
-        return finish_output(program, bad_arguments(("--output '" + o.output + "' is the mesh itself").c_str()));
+        return finish_output(program, bad_arguments("--output '" + o.output + "' is the mesh itself"));
 
+    const one_thread_under_memory_limit one_thread;
     current_scene = new (std::nothrow) scene;
     if (!current_scene) {
         report_failure("raytracer-snapshot: out of memory building the scene");
@@ -280,10 +312,11 @@ int main(int argc, char** argv) {
     }
     flush_output();
 
-    const bool written = write_png(o.output.c_str());
+    const std::string why = write_png(o.output.c_str());
+    if (!why.empty()) report_failure("cannot write " + o.output + ": " + why);
 
     destroy_scene(current_scene);
     delete current_scene;
     current_scene = nullptr;
-    return finish_output(program, written ? 0 : 1);
+    return finish_output(program, why.empty() ? 0 : 1);
 }

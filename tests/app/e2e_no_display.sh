@@ -14,3 +14,17 @@ compare_stdout expected_until_window
 [ "$(wc -l <"$work/err")" -eq 1 ] || fail "expected exactly one line on standard error"
 grep -q '^raytracer: .\+' "$work/err" || fail "the standard-error line does not say what went wrong"
 echo "ok: no display -> $(cat "$work/err")"
+
+# No display and no XDG_RUNTIME_DIR: still our one line, none of the
+# libraries' own. With standard output on a full disk, the line saying so
+# follows it, with its reason.
+for stdout in out /dev/full; do
+    status=0
+    (cd "$work" && exec env -u SDL_VIDEODRIVER -u WAYLAND_DISPLAY -u XDG_RUNTIME_DIR DISPLAY=":$n" \
+        "$RAYTRACER" >"${stdout/#out/$work/out}" 2>"$work/err") || status=$?
+    [ "$status" -eq 1 ] || fail "stdout $stdout, no XDG_RUNTIME_DIR: exit status $status, expected 1"
+    expected="raytracer: cannot open the window: no display is available"
+    [ "$stdout" = out ] || expected+=$'\nraytracer: cannot write standard output: No space left on device'
+    [ "$(cat "$work/err")" = "$expected" ] || fail "stdout $stdout, no XDG_RUNTIME_DIR: standard error differs"
+done
+echo "ok: no display, no XDG_RUNTIME_DIR, standard output full -> one line each"

@@ -2,11 +2,15 @@
 # Memory end to end, under an address-space limit (ulimit -v): running out
 # of memory while loading or building is one line on standard error and
 # status 1, never an abort; input of any length (an endless stream, a huge
-# line or word) is read in bounded memory.
-#   memory_e2e.sh path/to/raytracer-snapshot path/to/raytracer
+# line or word) is read in bounded memory; whether the bunny fits is the
+# same on every run and never worse with more memory.
+#   memory_e2e.sh raytracer-snapshot raytracer raytracer-snapshot-16-threads bunny.obj
 set -euo pipefail
-snapshot=$(realpath "${1:?usage: $0 raytracer-snapshot raytracer}")
-raytracer=$(realpath "${2:?usage: $0 raytracer-snapshot raytracer}")
+usage="usage: $0 raytracer-snapshot raytracer raytracer-snapshot-16-threads bunny.obj"
+snapshot=$(realpath "${1:?$usage}")
+raytracer=$(realpath "${2:?$usage}")
+snapshot16=$(realpath "${3:?$usage}")
+bunny=$(realpath "${4:?$usage}")
 work=$(mktemp -d "${TMPDIR:-/tmp}/memory-e2e.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 limit_kb=120000
@@ -63,4 +67,19 @@ limited "$snapshot" --mesh <(stream) --output "$work/huge.png"
 [ "$status" -eq 0 ] || fail "a huge line: exit status $status: $(head -c 500 "$work/err")"
 grep -q 'found 3 verts' "$work/out" && grep -q 'max y = 300.000000' "$work/out" || fail "a huge line: standard output"
 
-echo "ok: out of memory reported in one line; endless and huge input in bounded memory"
+# --- the bunny under limits from 16 to 100 MB, as if on 16 hardware threads ---
+# Twice over: the same outcomes both times, failures only below some limit.
+rm -f "$work/bunny.obj" && cp "$bunny" "$work/bunny.obj"  # (a fifo until now)
+for pass in 1 2; do
+    outcomes=""
+    for ((limit_kb = 16000; limit_kb <= 100000; limit_kb += 2000)); do
+        limited "$snapshot16" --output "$work/scan.png"
+        outcomes+="$([ "$status" -eq 0 ] && echo +|| echo -)"
+        [ "$status" -eq 0 ] || expect 1 'bunny.obj: out of memory .*'
+    done
+    [ "$pass" = 1 ] || [ "$outcomes" = "$first" ] || fail "16 to 100 MB: $first, then $outcomes"
+    first=$outcomes
+done
+[[ "$outcomes" =~ ^-+\++$ ]] || fail "the bunny from 16 to 100 MB, by 2 MB: $outcomes"
+
+echo "ok: out of memory reported in one line; endless and huge input in bounded memory; limits scanned"

@@ -6,8 +6,15 @@ if(TARGET raytracer-snapshot)
   add_test(NAME e2e_snapshot_default_bunny
     COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/default_run_e2e.sh $<TARGET_FILE:raytracer-snapshot>
             ${CMAKE_CURRENT_SOURCE_DIR}/assets/bunny.obj)
-  # Out of memory and huge input under an address-space limit.
+  add_test(NAME e2e_snapshot_output
+    COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/snapshot_output_e2e.sh $<TARGET_FILE:raytracer-snapshot>)
+  # Out of memory and huge input under an address-space limit, the limit
+  # scanned as on a machine with 16 hardware threads.
+  add_executable(raytracer-snapshot-16-threads tools/snapshot.cpp tests/support/sixteen_hardware_threads.cpp)
+  target_link_libraries(raytracer-snapshot-16-threads PRIVATE raytracer_core PNG::PNG)
   add_test(NAME e2e_memory
-    COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/memory_e2e.sh $<TARGET_FILE:raytracer-snapshot> $<TARGET_FILE:raytracer>)
-  set_tests_properties(e2e_snapshot e2e_snapshot_default_bunny e2e_memory PROPERTIES LABELS e2e TIMEOUT 300)
+    COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/memory_e2e.sh $<TARGET_FILE:raytracer-snapshot> $<TARGET_FILE:raytracer>
+            $<TARGET_FILE:raytracer-snapshot-16-threads> ${CMAKE_CURRENT_SOURCE_DIR}/assets/bunny.obj)
+  set_tests_properties(e2e_snapshot e2e_snapshot_default_bunny e2e_snapshot_output e2e_memory
+    PROPERTIES LABELS e2e TIMEOUT 300)
 endif()
