@@ -23,43 +23,40 @@ void text_lines::finish_line() {
 bool text_lines::next(const char** begin, const char** end) {
     if (failed()) return false;
     finish_line();
-    // The line end is looked for in what is held, reading on as needed;
-    // what was looked through already is not looked through again.
+    // The line end is looked for in what is held, reading on as needed
+    // (which may move what is held); what was looked through already is
+    // not looked through again.
     std::size_t scanned = 0;
     for (;;) {
-        const char* p = in_.data();
         const std::size_t held = in_.available();
         std::size_t i = scanned;
-        while (i < held && p[i] != '\n' && p[i] != '\r' && p[i] != '\0') ++i;
-        if (i < held && p[i] == '\0') {
-            error_ = line_message(name_, line_ + 1, "NUL byte; this is not a text file");
+        {
+            const char* p = in_.data();
+            while (i < held && p[i] != '\n' && p[i] != '\r' && p[i] != '\0') ++i;
+        }
+        if (i > max_line || (i == held && held > max_line)) {
+            error_ = line_message(name_, line_ + 1, "line longer than " + std::to_string(max_line) + " bytes");
             return false;
         }
-        if (i < held && p[i] == '\r' && i + 1 == held && in_.want(held + 1) > held) {
-            scanned = i;  // is an LF next? It has been read now
+        // At the end of what is held, or on a CR that may be followed by
+        // an LF not read yet: read on.
+        const bool open_end = i == held || (in_.data()[i] == '\r' && i + 1 == held);
+        if (open_end && in_.want(held + 1) > held) {
+            scanned = i;
             continue;
         }
+        const char* const p = in_.data();
         if (i == held) {
-            if (held > max_line) {
-                error_ = line_message(name_, line_ + 1, "line longer than " + std::to_string(max_line) + " bytes");
-                return false;
-            }
-            if (in_.want(held + 1) > held) {
-                scanned = held;
-                continue;
-            }
             error_ = stop_message(in_, name_);
-            if (failed()) return false;
-            if (held == 0) return false;  // the end of the text
+            if (failed() || held == 0) return false;  // held == 0: the end of the text
             ending_ = line_end::none;
+        } else if (p[i] == '\0') {
+            error_ = line_message(name_, line_ + 1, "NUL byte; this is not a text file");
+            return false;
         } else if (p[i] == '\n') {
             ending_ = line_end::lf;
         } else {
-            ending_ = i + 1 < held && p[i + 1] == '\n' ? line_end::crlf : line_end::cr;
-        }
-        if (i > max_line) {
-            error_ = line_message(name_, line_ + 1, "line longer than " + std::to_string(max_line) + " bytes");
-            return false;
+            ending_ = i + 1 < in_.available() && p[i + 1] == '\n' ? line_end::crlf : line_end::cr;
         }
         ++line_;
         length_ = i;

@@ -248,7 +248,9 @@ long long binary_reader::run(const ply::element& e, long long done, const layout
     mesh_arrays& arrays = r_.arrays;
     long long n = std::min(e.count - done, runs_.window);
     if (faces) n = std::min(n, (mesh_count_limit - arrays.face_count) / (l.corners - 2));
-    const long long bytes = in_.viewing() ? n * l.stride : std::clamp<long long>(n * l.stride, l.stride, static_cast<long long>(in_.block()));
+    // A stream is read a buffer's worth at a time, a record at least.
+    const long long bytes =
+        in_.viewing() ? n * l.stride : std::max(l.stride, std::min(n * l.stride, static_cast<long long>(in_.block())));
     n = std::min(n, static_cast<long long>(in_.want(static_cast<std::size_t>(bytes))) / l.stride);
     if (n <= 0) return 0;
     const char* const base = in_.data();

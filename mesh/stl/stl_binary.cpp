@@ -89,8 +89,10 @@ bool read_binary(block_reader& in, const char* name, mesh_arrays& arrays, std::s
 
     for (long long done = 0; done < count;) {
         long long n = std::min(count - done, runs.window);
-        const long long bytes = in.viewing() ? n * record_bytes
-                                             : std::clamp<long long>(n * record_bytes, record_bytes, static_cast<long long>(in.block()));
+        // A stream is read a buffer's worth at a time, a record at least.
+        const long long bytes =
+            in.viewing() ? n * record_bytes
+                         : std::max(record_bytes, std::min(n * record_bytes, static_cast<long long>(in.block())));
         n = std::min(n, static_cast<long long>(in.want(static_cast<std::size_t>(bytes))) / record_bytes);
         if (n == 0 || !arrays.reserve_vertices(arrays.vertex_count + 3 * n) || !arrays.reserve_faces(arrays.face_count + n))
             return r.bad_record(done, count);

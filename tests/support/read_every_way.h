@@ -5,16 +5,19 @@
 
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "tests/support/read_outcome.h"
 
-// Reads `data` in place, then every other way with pieces of 1 to 4
-// bytes; returns the in-place outcome.
-inline obj_outcome read_every_way(memory_parser parse, const std::string& data, const char* name = "t") {
+// Reads `data` in place, then every other way with each of `cuts`;
+// returns the in-place outcome.
+inline obj_outcome read_every_way(memory_parser parse, const std::string& data, const char* name = "t",
+                                  const std::vector<std::size_t>& cuts = {1, 2, 3, 4}) {
     const obj_outcome in_place = read_outcome(parse, data, name);
     EXPECT_TRUE(in_place.ok || in_place.left_alone) << in_place.error;
-    for (std::size_t cut = 1; cut <= 4; ++cut) {
+    for (const std::size_t cut : cuts) {
         for (const memory_reading& how : other_ways(cut)) {
             const obj_outcome o = read_outcome(parse, data, name, how);
             const std::string way = "piece " + std::to_string(how.piece) + ", block " + std::to_string(how.block) +
@@ -25,4 +28,9 @@ inline obj_outcome read_every_way(memory_parser parse, const std::string& data, 
         }
     }
     return in_place;
+}
+
+// The cuts the fuzz targets use for `data`, with those above.
+inline std::vector<std::size_t> fuzz_cuts(const std::string& data) {
+    return {1, 2, 3, 4, 1 + (data.empty() ? 0u : static_cast<unsigned char>(data.back()) % 64u)};
 }
