@@ -68,7 +68,7 @@ bool open_mesh(const char* path, opened* f, std::string* error) {
 
 // PLY or STL from a mapping of the whole file when it is a regular file
 // and can be mapped, else through the reader.
-bool read_binary_capable(const char* path, opened& f, mesh* m, std::string* error) {
+bool read_mapped_or_streamed(const char* path, opened& f, mesh* m, std::string* error) {
     const long long size = f.source.size;
     void* mapped = size > 0 ? mmap(nullptr, static_cast<std::size_t>(size), PROT_READ, MAP_PRIVATE, f.fd, 0) : MAP_FAILED;
     block_reader view(mapped != MAP_FAILED ? static_cast<const char*>(mapped) : nullptr,
@@ -113,7 +113,7 @@ bool load_mesh_file(const char* path, mesh* m, std::string* error) {
     }
     if (!open_mesh(path, &s->file, error)) return false;
     if (s->file.format != mesh_format::obj) {
-        if (!read_binary_capable(path, s->file, m, error)) return false;
+        if (!read_mapped_or_streamed(path, s->file, m, error)) return false;
         print_mesh_report(*m);
         return true;
     }
@@ -132,7 +132,7 @@ bool read_mesh_file(const char* path, mesh* m, std::string* error) {
     if (!error) error = &ignored;
     opened f;
     if (!open_mesh(path, &f, error)) return false;
-    if (f.format != mesh_format::obj) return read_binary_capable(path, f, m, error);
+    if (f.format != mesh_format::obj) return read_mapped_or_streamed(path, f, m, error);
     std::string text;
     try {
         char chunk[1 << 16];

@@ -88,7 +88,7 @@ bool ascii_reader::line(const ply::element& e) {
         if (status != obj::number_status::ok) return fail(obj::number_message(status, obj::whole_word(b, stop)));
         value *= mesh_scale;
         if (!std::isfinite(value)) return fail(obj::too_large_message(obj::whole_word(b, stop)));
-        xyz[static_cast<int>(p.use) - 1] = value;
+        xyz[static_cast<int>(p.use) - static_cast<int>(role::x)] = value;
     }
     const char *b, *w;
     if (word(&b, &w)) return fail("more values than element '" + e.name + "' has properties");

@@ -6,6 +6,7 @@
 // there, so every message comes from it.
 
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <type_traits>
 #include <vector>
@@ -125,6 +126,9 @@ long long convert_faces(const layout& l, long long vertex_limit, const char* bas
     return end;
 }
 
+// x, y and z: 0, 1 and 2.
+int axis(role r) { return static_cast<int>(r) - static_cast<int>(role::x); }
+
 class binary_reader {
 public:
     binary_reader(block_reader& in, reading& r, const run_tuning& runs)
@@ -166,7 +170,7 @@ bool binary_reader::record(const ply::element& e, long long done) {
             if (in_.want(size) < size) return ended(e, done);
             if (p.use != role::skip) {
                 const double value = value_at(in_.data(), p.type, big_);
-                const coordinate_status status = scale_coordinate(value, &xyz[static_cast<int>(p.use) - 1]);
+                const coordinate_status status = scale_coordinate(value, &xyz[axis(p.use)]);
                 if (status != coordinate_status::ok) return fail_at(in_.offset(), coordinate_message(status, value, p.type));
             }
             in_.consume(size);
@@ -218,8 +222,8 @@ bool binary_reader::plan(const ply::element& e, layout* l) {
     for (const property& p : e.properties) {
         if (!p.list) {
             if (p.use != role::skip) {
-                l->coordinate_offset[static_cast<int>(p.use) - 1] = at;
-                l->coordinate_type[static_cast<int>(p.use) - 1] = p.type;
+                l->coordinate_offset[axis(p.use)] = at;
+                l->coordinate_type[axis(p.use)] = p.type;
             }
             at += scalar_size(p.type);
             continue;
@@ -300,8 +304,10 @@ bool binary_reader::read_element(const ply::element& e) {
         long long stride = 0;
         for (const property& p : e.properties) stride = p.list || stride < 0 ? -1 : stride + scalar_size(p.type);
         if (stride >= 0) {
+            // More than any file holds reads to the end of this one.
+            const long long bytes = stride > 0 && e.count > LLONG_MAX / stride ? LLONG_MAX : e.count * stride;
             const long long start = in_.offset();
-            return in_.skip(e.count * stride) || ended(e, stride > 0 ? (in_.offset() - start) / stride : 0);
+            return in_.skip(bytes) || ended(e, stride > 0 ? (in_.offset() - start) / stride : 0);
         }
     }
     // Runs as long as they go through. Where one stops early, records are

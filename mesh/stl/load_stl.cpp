@@ -3,8 +3,10 @@
 
 #include "mesh/stl/load_stl.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <new>
 
 #include "mesh/stl/stl_data.h"
 
@@ -41,21 +43,26 @@ stl_kind stl_kind_of(const char* head, std::size_t n, long long size) {
 bool read_stl(block_reader& in, stl_kind kind, const char* name, mesh* m, std::string* error, const run_tuning& runs) {
     std::string ignored;
     if (!error) error = &ignored;
-    mesh_arrays arrays;
-    bool read = false;
-    if (kind == stl_kind::binary) {
-        read = stl::read_binary(in, name, arrays, error, runs);
-    } else {
-        if (in.want(3) >= 3 && std::memcmp(in.data(), utf8_mark, 3) == 0) in.consume(3);
-        text_lines text(in, name);
-        read = stl::read_ascii(text, name, arrays, error);
-    }
-    if (!read) return false;
-    if (!arrays.hand_over(m)) {
-        *error = out_of_memory_message(name, arrays.face_count);
+    try {
+        mesh_arrays arrays;
+        bool read = false;
+        if (kind == stl_kind::binary) {
+            read = stl::read_binary(in, name, arrays, error, runs);
+        } else {
+            if (in.want(3) >= 3 && std::memcmp(in.data(), utf8_mark, 3) == 0) in.consume(3);
+            text_lines text(in, name);
+            read = stl::read_ascii(text, name, arrays, error);
+        }
+        if (!read) return false;
+        if (!arrays.hand_over(m)) {
+            *error = out_of_memory_message(name, arrays.face_count);
+            return false;
+        }
+        return true;
+    } catch (const std::bad_alloc&) {  // a message or a run's bookkeeping
+        *error = std::string(name) + ": out of memory";
         return false;
     }
-    return true;
 }
 
 bool parse_stl(const char* data, std::size_t size, const char* name, mesh* m, std::string* error,
