@@ -106,8 +106,10 @@ int obj_stream_close(void* cookie) {
 bool load_mesh_file(const char* path, mesh* m, std::string* error) {
     std::string ignored;
     if (!error) error = &ignored;
-    std::unique_ptr<obj_stream> s(new (std::nothrow) obj_stream);
-    if (!s) {
+    std::unique_ptr<obj_stream> s;
+    try {
+        s.reset(new obj_stream);
+    } catch (const std::bad_alloc&) {
         *error = std::string(path) + ": out of memory before loading";
         return false;
     }

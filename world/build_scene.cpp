@@ -15,8 +15,10 @@ namespace {
 
 // The mesh from `path`, or null with the reason in `error`.
 mesh* load_mesh(const char* path, std::string* error) {
-    mesh* m = new (std::nothrow) mesh;
-    if (!m) {
+    mesh* m = nullptr;
+    try {
+        m = new mesh;
+    } catch (const std::bad_alloc&) {
         *error = std::string(path) + ": out of memory before loading";
         return nullptr;
     }
