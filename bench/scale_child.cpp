@@ -11,7 +11,7 @@
 #include <cstring>
 
 #include "app/image.h"
-#include "mesh/load_obj.h"
+#include "mesh/load_mesh.h"
 #include "render/camera.h"
 #include "render/render.h"
 #include "scene/scene.h"
@@ -43,15 +43,45 @@ bool parse_child_arguments(int argc, char** argv, int first, const char** path, 
     return *end == '\0' && *budget >= 0.0;
 }
 
-void run_scale_child(const char* path, int renders, double render_budget, build_function build) {
-    // The report keeps the real standard output; the library's own lines
-    // (scene building, the loader's progress) go nowhere.
+namespace {
+
+// The report keeps the real standard output; the library's own lines
+// (scene building, the loader's progress) go nowhere.
+void open_report() {
     std::fflush(stdout);
     report = fdopen(dup(STDOUT_FILENO), "w");
     if (!report) std::_Exit(1);
     std::setvbuf(report, nullptr, _IOLBF, 0);
     const int null_device = open("/dev/null", O_WRONLY);
     if (null_device >= 0) dup2(null_device, STDOUT_FILENO);
+}
+
+// Loads the mesh at `path` and reports it; returns it.
+mesh* load_and_report(const char* path) {
+    struct stat info;
+    if (stat(path, &info) != 0) fail(std::string("cannot open ") + path + ": " + std::strerror(errno));
+    mesh* loaded = new mesh;
+    std::string error;
+    const steady::time_point start = steady::now();
+    if (!load_mesh_file(path, loaded, &error)) fail(error);
+    const double load_seconds = seconds_since(start);
+    std::fprintf(report, "mesh %d %d %lld\n", loaded->face_count, loaded->vertex_count,
+                 static_cast<long long>(info.st_size));
+    std::fprintf(report, "load %.9f\n", load_seconds);
+    return loaded;
+}
+
+}  // namespace
+
+void run_load_child(const char* path) {
+    open_report();
+    load_and_report(path);
+    std::fflush(report);
+    std::_Exit(0);
+}
+
+void run_scale_child(const char* path, int renders, double render_budget, build_function build) {
+    open_report();
 
     // The built-in scene, its light, floor and materials, around an empty
     // mesh whose place the measured object then takes.
@@ -61,20 +91,8 @@ void run_scale_child(const char* path, int renders, double render_budget, build_
     current_scene = nullptr;
     const camera cam = setup_camera();
 
-    struct stat info;
-    if (stat(path, &info) != 0) fail(std::string("cannot open ") + path + ": " + std::strerror(errno));
-
-    mesh* loaded = new mesh;
+    mesh* loaded = load_and_report(path);
     std::string error;
-    const steady::time_point start = steady::now();
-    std::FILE* stream = std::fopen(path, "r");
-    if (!stream) fail(std::string("cannot open ") + path + ": " + std::strerror(errno));
-    if (!load_obj(stream, loaded, path, &error)) fail(error);
-    const double load_seconds = seconds_since(start);
-    std::fprintf(report, "mesh %d %d %lld\n", loaded->face_count, loaded->vertex_count,
-                 static_cast<long long>(info.st_size));
-    std::fprintf(report, "load %.9f\n", load_seconds);
-
     double build_seconds = 0.0;
     object* traced = build(loaded, &build_seconds, &error);
     if (!traced) fail(error);

@@ -30,5 +30,9 @@ using build_function = object* (*)(mesh* loaded, double* seconds, std::string* e
 // measures nothing.
 [[noreturn]] void run_scale_child(const char* path, int renders, double render_budget, build_function build);
 
+// Only loads the mesh at `path`, as the program does (open, read, parse):
+// reports the "mesh" and "load" lines, then ends.
+[[noreturn]] void run_load_child(const char* path);
+
 // Parses "MESH RENDERS BUDGET" from argv[first..]; false if malformed.
 bool parse_child_arguments(int argc, char** argv, int first, const char** path, int* renders, double* budget);

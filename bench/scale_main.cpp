@@ -7,10 +7,13 @@
 // there, with the ratios. Peak memory is the child's whole-process maximum
 // resident set, from wait4; this driver stays small so as not to raise it.
 //   raytracer-scale --meshes DIR [--bunny PATH] [--quick] [KEY ...]
-// KEYs pick rows (bunny sub1 .. sub4 cylinder platform far10km far1000km flat).
+// KEYs pick rows (bunny sub1 .. sub4 cylinder platform far10km far1000km flat),
+// and "load" the load table: the 17.8 M-triangle bunny as OBJ, binary PLY
+// of both byte orders and binary STL, only loaded, in fresh processes.
 // A run's renders are stopped after 60 s (RT_BENCH_QUICK: 30 s; RT_BENCH_TIMEOUT=S
 // sets it).
-// Internal: raytracer-scale --child MESH RENDERS BUDGET, one run of our own.
+// Internal: raytracer-scale --child MESH RENDERS BUDGET, one run of our own;
+// raytracer-scale --load-child MESH, one load.
 
 #include <poll.h>
 #include <signal.h>
@@ -288,6 +291,39 @@ const mesh_row rows[] = {
     {"flat", "bunny flattened onto a line", "bunny-flat.obj"},
 };
 
+// The load table's rows: one mesh in the formats the loader reads fastest.
+const mesh_row load_rows[] = {
+    {"load", "OBJ", "bunny-sub4.obj"},
+    {"load", "PLY, binary little endian", "bunny-sub4.ply"},
+    {"load", "PLY, binary big endian", "bunny-sub4-be.ply"},
+    {"load", "STL, binary", "bunny-sub4.stl"},
+};
+
+// Loads of each file in fresh processes: min and median seconds, MB/s
+// from the min, peak bytes a triangle.
+void print_load_table(const std::string& meshes, const std::string& self, bool quick) {
+    std::printf("\n| Bunny subdivided 4x, load only | File | Load | MB/s | Peak B/tri (total) |\n|---|---|---|---|---|\n");
+    for (const mesh_row& row : load_rows) {
+        const std::string path = meshes + "/" + row.file;
+        struct stat info;
+        if (stat(path.c_str(), &info) != 0) {
+            std::printf("| %s | not generated |  |  |  |\n", row.label);
+            continue;
+        }
+        side s;
+        for (int run = 0; run < (quick ? 2 : 5) && s.error.empty(); ++run) run_once({self, "--load-child", path}, run_limit, s);
+        const summary load = summarise(s.load);
+        std::printf("| %s | %s, %.0f MB | %s | %s | %s |\n", row.label, row.file, static_cast<double>(info.st_size) / 1e6,
+                    s.error.empty() ? time_cell(load).c_str() : ("failed: " + s.error).c_str(),
+                    load.present ? format("%.0f", static_cast<double>(info.st_size) / 1e6 / load.min).c_str() : "",
+                    peak_cell(s).c_str());
+    }
+    std::printf("\nEach run is a fresh process that loads the file once as the program does (open, read, parse; a\n"
+                "regular PLY or STL file is mapped), its page cache warm; %d runs a row. MB/s: the file's size over\n"
+                "the fastest load.\n",
+                quick ? 2 : 5);
+}
+
 struct row_result {
     const mesh_row* mesh;
     bool present = false;
@@ -324,6 +360,7 @@ int main(int argc, char** argv) {
         if (!parse_child_arguments(argc, argv, 2, &path, &renders, &budget)) return usage();
         run_scale_child(path, renders, budget, build_ours);
     }
+    if (argc == 3 && std::strcmp(argv[1], "--load-child") == 0) run_load_child(argv[2]);
 
     std::string meshes, bunny = std::string(RT_SOURCE_DIR) + "/assets/bunny.obj";
     bool quick = std::getenv("RT_BENCH_QUICK") != nullptr;
@@ -439,6 +476,7 @@ int main(int argc, char** argv) {
                             render_ratio_cell(render, e_render, r.ours).c_str());
         }
     }
+    if (keys.empty() || std::find(keys.begin(), keys.end(), "load") != keys.end()) print_load_table(meshes, self_path(), quick);
     for (const row_result& r : results) {
         if (!r.ours.error.empty()) std::printf("\n%s: our run failed: %s\n", r.mesh->label, r.ours.error.c_str());
         if (!r.embree.error.empty()) std::printf("\n%s: Embree's run failed: %s\n", r.mesh->label, r.embree.error.c_str());

@@ -2,12 +2,12 @@
 
 #include <algorithm>
 #include <array>
-#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <stdexcept>
 
 #include "mesh/load_obj.h"
+#include "tools/out_buffer.h"
 
 namespace {
 
@@ -331,74 +331,26 @@ void flatten(poly_mesh& m, double factor) {
     }
 }
 
-namespace {
-
-// Text goes out through one large buffer with hand-made number formatting:
-// printf would take minutes over the hundreds of megabytes of a fine mesh.
-class obj_writer {
-public:
-    explicit obj_writer(std::FILE* out) : out_(out), buffer_(1 << 20) {}
-
-    void text(const char* s) {
-        const std::size_t n = std::strlen(s);
-        reserve(n);
-        std::memcpy(&buffer_[used_], s, n);
-        used_ += n;
-    }
-    void vertex(const point3& p) {
-        reserve(64);
-        char* at = &buffer_[used_];
-        *at++ = 'v';
-        for (const double c : {p.x, p.y, p.z}) {
-            *at++ = ' ';
-            at = std::to_chars(at, at + 20, static_cast<float>(c)).ptr;
-        }
-        *at++ = '\n';
-        used_ = static_cast<std::size_t>(at - buffer_.data());
-    }
-    void face(const std::int32_t* corners, std::int64_t n) {
-        reserve(static_cast<std::size_t>(n) * 12 + 4);
-        char* at = &buffer_[used_];
-        *at++ = 'f';
-        for (std::int64_t i = 0; i < n; ++i) {
-            *at++ = ' ';
-            at = std::to_chars(at, at + 11, static_cast<std::int64_t>(corners[i]) + 1).ptr;
-        }
-        *at++ = '\n';
-        used_ = static_cast<std::size_t>(at - buffer_.data());
-    }
-    bool finish() {
-        flush();
-        return ok_ && std::fflush(out_) == 0;
-    }
-
-private:
-    void reserve(std::size_t n) {
-        if (used_ + n > buffer_.size()) flush();
-        if (n > buffer_.size()) buffer_.resize(n);
-    }
-    void flush() {
-        if (used_ && std::fwrite(buffer_.data(), 1, used_, out_) != used_) ok_ = false;
-        used_ = 0;
-    }
-
-    std::FILE* out_;
-    std::vector<char> buffer_;
-    std::size_t used_ = 0;
-    bool ok_ = true;
-};
-
-}  // namespace
-
 bool write_obj(const poly_mesh& m, std::FILE* out, const char* comment) {
-    obj_writer w(out);
+    out_buffer w(out);
     w.text("# ");
     w.text(comment);
     w.text("\n");
-    for (const point3& p : m.vertices) w.vertex(p);
+    for (const point3& p : m.vertices) {
+        w.ch('v');
+        for (const double c : {p.x, p.y, p.z}) {
+            w.ch(' ');
+            w.number(static_cast<float>(c));
+        }
+        w.ch('\n');
+    }
     for (std::int64_t k = 0; k < m.face_count(); ++k) {
-        const std::int64_t start = m.face_start[static_cast<std::size_t>(k)];
-        w.face(&m.corners[static_cast<std::size_t>(start)], m.face_start[static_cast<std::size_t>(k) + 1] - start);
+        w.ch('f');
+        for (std::int64_t i = m.face_start[static_cast<std::size_t>(k)]; i < m.face_start[static_cast<std::size_t>(k) + 1]; ++i) {
+            w.ch(' ');
+            w.integer(static_cast<long long>(m.corners[static_cast<std::size_t>(i)]) + 1);
+        }
+        w.ch('\n');
     }
     return w.finish();
 }

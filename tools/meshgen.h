@@ -1,7 +1,7 @@
 #pragma once
 
 // Meshes for the scale benchmark: made from scratch or derived from a loaded
-// OBJ file, and written back as OBJ text in metres for the loader. All of
+// mesh file, and written back in metres for the loader, as OBJ, PLY or STL. All of
 // them sit where the bunny sits in the built-in scene, so the same camera,
 // light and floor frame them.
 
@@ -74,3 +74,15 @@ void flatten(poly_mesh& m, double factor);
 // same float) and "f" lines with 1-based indices, preceded by one comment
 // line. Returns false on a write error.
 bool write_obj(const poly_mesh& m, std::FILE* out, const char* comment);
+
+// The same mesh as PLY: float x, y, z and the faces as they are (lists of
+// 0-based int indices, counted in uchar, or in uint when a face has more
+// than 255 corners), with `comment` in the header.
+enum class ply_encoding { ascii, binary_little_endian, binary_big_endian };
+bool write_ply(const poly_mesh& m, std::FILE* out, ply_encoding encoding, const char* comment);
+
+// The same mesh as STL, ASCII or binary: every face fanned into triangles
+// as the loader fans it, each with its unit normal (0 when degenerate).
+// The name of an ASCII solid and the binary header hold `comment`; the
+// binary header never starts with "solid".
+bool write_stl(const poly_mesh& m, std::FILE* out, bool binary, const char* comment);

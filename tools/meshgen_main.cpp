@@ -1,7 +1,8 @@
-// raytracer-meshgen: writes the meshes of the scale benchmark as OBJ files
-// (scripts/bench makes them in build-bench/meshes/; they are never kept in
-// the repository). Same arguments, same bytes.
+// raytracer-meshgen: writes the meshes of the scale benchmark as OBJ, PLY or
+// STL files (scripts/bench makes them in build-bench/meshes/; they are never
+// kept in the repository). Same arguments, same bytes.
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -10,17 +11,18 @@
 #include <string>
 #include <vector>
 
-#include "mesh/load_obj.h"
+#include "mesh/load_mesh.h"
 #include "tools/meshgen.h"
 
 namespace {
 
 const char usage[] =
-    "usage: raytracer-meshgen subdivide N INPUT.obj OUTPUT.obj\n"
-    "       raytracer-meshgen cylinder OUTPUT.obj\n"
-    "       raytracer-meshgen platform OUTPUT.obj\n"
-    "       raytracer-meshgen outlier METRES INPUT.obj OUTPUT.obj\n"
-    "       raytracer-meshgen flatten INPUT.obj OUTPUT.obj\n";
+    "usage: raytracer-meshgen [--format F] subdivide N INPUT OUTPUT\n"
+    "       raytracer-meshgen [--format F] cylinder OUTPUT\n"
+    "       raytracer-meshgen [--format F] platform OUTPUT\n"
+    "       raytracer-meshgen [--format F] outlier METRES INPUT OUTPUT\n"
+    "       raytracer-meshgen [--format F] flatten INPUT OUTPUT\n"
+    "       raytracer-meshgen [--format F] convert INPUT OUTPUT\n";
 
 const char help[] =
     "Writes one mesh for the scale benchmark, in metres, where the bunny sits:\n"
@@ -32,25 +34,21 @@ const char help[] =
     "               as STL exporters do (6,156 triangles, most of them slivers)\n"
     "  outlier D    INPUT plus one 1 m triangle D metres away\n"
     "  flatten      INPUT squashed onto a vertical line (x and z times 1e-6)\n"
+    "  convert      INPUT as it is, in the format asked for\n"
+    "INPUT is any mesh file the program reads (OBJ, PLY or STL). F is the format\n"
+    "written: obj (the default), ply (binary little endian), ply-be (binary big\n"
+    "endian), ply-ascii, stl (binary) or stl-ascii.\n"
     "The file is written next to OUTPUT first and renamed once complete.\n";
 
 constexpr int cylinder_segments = 4096;
 constexpr double flatten_factor = 1e-6;
 
+const char* const formats[] = {"obj", "ply", "ply-be", "ply-ascii", "stl", "stl-ascii"};
+
 bool read_mesh(const char* path, poly_mesh* out) {
-    std::FILE* f = std::fopen(path, "rb");
-    if (!f) {
-        std::fprintf(stderr, "raytracer-meshgen: cannot open %s: %s\n", path, std::strerror(errno));
-        return false;
-    }
-    std::vector<char> text;
-    char chunk[1 << 16];
-    std::size_t got = 0;
-    while ((got = std::fread(chunk, 1, sizeof chunk, f)) > 0) text.insert(text.end(), chunk, chunk + got);
-    std::fclose(f);
     mesh m;
     std::string error;
-    if (!parse_obj(text.data(), text.size(), path, &m, &error)) {
+    if (!read_mesh_file(path, &m, &error)) {
         std::fprintf(stderr, "raytracer-meshgen: %s\n", error.c_str());
         return false;
     }
@@ -59,14 +57,23 @@ bool read_mesh(const char* path, poly_mesh* out) {
     return true;
 }
 
-bool write_mesh(const poly_mesh& m, const std::string& path, const std::string& comment) {
+bool write_format(const poly_mesh& m, std::FILE* f, const std::string& format, const char* comment) {
+    if (format == "ply") return write_ply(m, f, ply_encoding::binary_little_endian, comment);
+    if (format == "ply-be") return write_ply(m, f, ply_encoding::binary_big_endian, comment);
+    if (format == "ply-ascii") return write_ply(m, f, ply_encoding::ascii, comment);
+    if (format == "stl") return write_stl(m, f, true, comment);
+    if (format == "stl-ascii") return write_stl(m, f, false, comment);
+    return write_obj(m, f, comment);
+}
+
+bool write_mesh(const poly_mesh& m, const std::string& path, const std::string& format, const std::string& comment) {
     const std::string part = path + ".part";
     std::FILE* f = std::fopen(part.c_str(), "wb");
     if (!f) {
         std::fprintf(stderr, "raytracer-meshgen: cannot write %s: %s\n", part.c_str(), std::strerror(errno));
         return false;
     }
-    const bool written = write_obj(m, f, comment.c_str());
+    const bool written = write_format(m, f, format, comment.c_str());
     const long bytes = std::ftell(f);
     if (std::fclose(f) != 0 || !written || std::rename(part.c_str(), path.c_str()) != 0) {
         std::fprintf(stderr, "raytracer-meshgen: cannot write %s: %s\n", path.c_str(), std::strerror(errno));
@@ -84,6 +91,15 @@ int bad_arguments(const char* why) {
 }
 
 int run(int argc, char** argv) {
+    std::string format = "obj";
+    if (argc >= 2 && std::strcmp(argv[1], "--format") == 0) {
+        if (argc < 3) return bad_arguments("--format needs a value");
+        format = argv[2];
+        if (std::find(std::begin(formats), std::end(formats), format) == std::end(formats))
+            return bad_arguments(("unknown format '" + format + "'").c_str());
+        argv += 2;
+        argc -= 2;
+    }
     if (argc < 2) return bad_arguments("no kind given");
     const std::string kind = argv[1];
     if (kind == "--help" || kind == "-h") {
@@ -120,10 +136,12 @@ int run(int argc, char** argv) {
     } else if (kind == "flatten" && operands == 2) {
         if (!read_mesh(argv[2], &m)) return 1;
         flatten(m, flatten_factor);
+    } else if (kind == "convert" && operands == 2) {
+        if (!read_mesh(argv[2], &m)) return 1;
     } else {
         return bad_arguments(("unknown kind or wrong operands: '" + kind + "'").c_str());
     }
-    return write_mesh(m, argv[argc - 1], comment) ? 0 : 1;
+    return write_mesh(m, argv[argc - 1], format, comment) ? 0 : 1;
 }
 
 }  // namespace

@@ -5,7 +5,7 @@ add_executable(raytracer-snapshot tools/snapshot.cpp)
 target_link_libraries(raytracer-snapshot PRIVATE raytracer_core PNG::PNG)
 # raytracer-meshgen: the meshes of the scale benchmark, written at bench
 # time (subdivided bunnies, a CAD cylinder, a print bed, outliers, slivers).
-add_library(raytracer_meshgen STATIC tools/meshgen.cpp)
+add_library(raytracer_meshgen STATIC tools/meshgen.cpp tools/meshgen_formats.cpp)
 target_link_libraries(raytracer_meshgen PUBLIC raytracer_core)
 add_executable(raytracer-meshgen tools/meshgen_main.cpp)
 target_link_libraries(raytracer-meshgen PRIVATE raytracer_meshgen)

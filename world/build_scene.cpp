@@ -1,13 +1,11 @@
 #include "world/build_scene.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <new>
 #include <stdexcept>
 #include <string>
 
-#include "mesh/load_obj.h"
+#include "mesh/load_mesh.h"
 #include "scene/light.h"
 #include "scene/model.h"
 #include "scene/plane.h"
@@ -17,20 +15,14 @@ namespace {
 
 // The mesh from `path`, or null with the reason in `error`.
 mesh* load_mesh(const char* path, std::string* error) {
-    std::FILE* stream = std::fopen(path, "r");
-    if (!stream) {
-        *error = std::string("cannot open ") + path + ": " + std::strerror(errno);
-        return nullptr;
-    }
     mesh* m = nullptr;
     try {
         m = new mesh;
     } catch (const std::bad_alloc&) {
-        std::fclose(stream);
         *error = std::string(path) + ": out of memory before loading";
         return nullptr;
     }
-    if (!load_obj(stream, m, path, error)) {
+    if (!load_mesh_file(path, m, error)) {
         delete m;
         return nullptr;
     }

@@ -5,10 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 // A path below the root of the sources.
 inline std::string source_path(const std::string& relative) { return std::string(RT_SOURCE_DIR) + "/" + relative; }
@@ -37,4 +39,15 @@ inline std::string write_temp_file(const std::string& name, const std::string& t
         std::fclose(f);
     }
     return path;
+}
+
+// The names in a folder, hidden ones aside; none if it does not exist.
+inline std::vector<std::string> names_in(const std::string& dir) {
+    std::vector<std::string> names;
+    if (DIR* d = opendir(dir.c_str())) {
+        while (const dirent* e = readdir(d))
+            if (e->d_name[0] != '.') names.push_back(e->d_name);
+        closedir(d);
+    }
+    return names;
 }

@@ -3,7 +3,9 @@
 # of memory while loading or building is one line on standard error and
 # status 1, never an abort; input of any length (an endless stream, a huge
 # line or word) is read in bounded memory; whether the bunny fits is the
-# same on every run and never worse with more memory.
+# same on every run and never worse with more memory; a PLY or STL header
+# claiming more data than the file holds is refused before anything is
+# allocated.
 #   memory_e2e.sh raytracer-snapshot raytracer raytracer-snapshot-16-threads bunny.obj
 set -euo pipefail
 usage="usage: $0 raytracer-snapshot raytracer raytracer-snapshot-16-threads bunny.obj"
@@ -67,6 +69,31 @@ limited "$snapshot" --mesh <(stream) --output "$work/huge.png"
 [ "$status" -eq 0 ] || fail "a huge line: exit status $status: $(head -c 500 "$work/err")"
 grep -q 'found 3 verts' "$work/out" && grep -q 'max y = 300.000000' "$work/out" || fail "a huge line: standard output"
 
+# --- PLY and STL headers that claim more than there is --------------------
+# A file shorter than its header says is refused before anything is
+# allocated: under the limit, the claim itself is the message.
+ply_header() {  # VERTICES
+    printf 'ply\nformat binary_little_endian 1.0\nelement vertex %s\n' "$1"
+    printf 'property float x\nproperty float y\nproperty float z\nend_header\n'
+}
+ply_header 2000000000 >"$work/claims.ply"
+limited "$snapshot" --mesh claims.ply
+expect 1 "claims.ply: byte $(ply_header 2000000000 | wc -c): the header's elements take at least 24000000000 bytes, the file has 0 after the header"
+stl_start() {  # TRIANGLES: a binary STL header and count
+    head -c 80 /dev/zero
+    printf "$(printf '\\x%02x' $(($1 & 255)) $(($1 >> 8 & 255)) $(($1 >> 16 & 255)) $(($1 >> 24 & 255)))"
+}
+{ stl_start 100000000; head -c 50 /dev/zero; } >"$work/claims.stl"
+limited "$snapshot" --mesh claims.stl
+expect 1 'claims.stl: byte 80: the header counts 100000000 triangles, 84 \+ 50 x 100000000 = 5000000084 bytes, but the file has 134'
+# From a pipe nothing can be known in advance: the mesh grows with what
+# arrives, and an endless stream runs out of memory in one line.
+limited "$snapshot" --mesh <(ply_header 2000000000; cat /dev/zero)
+expect 1 '/dev/fd/[0-9]+: out of memory after 0 faces'
+limited "$snapshot" --mesh <(stl_start 100000000; cat /dev/zero)
+expect 1 '/dev/fd/[0-9]+: out of memory after [0-9]+ faces'
+
+
 # --- the bunny under limits from 16 to 100 MB, as if on 16 hardware threads ---
 # Twice over: the same outcomes both times, failures only below some limit.
 rm -f "$work/bunny.obj" && cp "$bunny" "$work/bunny.obj"  # (a fifo until now)
@@ -82,4 +109,4 @@ for pass in 1 2; do
 done
 [[ "$outcomes" =~ ^-+\++$ ]] || fail "the bunny from 16 to 100 MB, by 2 MB: $outcomes"
 
-echo "ok: out of memory reported in one line; endless and huge input in bounded memory; limits scanned"
+echo "ok: out of memory reported in one line; endless and huge input in bounded memory; claims checked before allocating; limits scanned"

@@ -1,5 +1,5 @@
 # raytracer-snapshot end to end: on a one-triangle mesh, its standard output
-# on the default bunny, and its memory use.
+# on the default bunny, its memory use, and the bunny in every mesh format.
 if(TARGET raytracer-snapshot)
   add_test(NAME e2e_snapshot
     COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/snapshot_e2e.sh $<TARGET_FILE:raytracer-snapshot>)
@@ -15,6 +15,11 @@ if(TARGET raytracer-snapshot)
   add_test(NAME e2e_memory
     COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/memory_e2e.sh $<TARGET_FILE:raytracer-snapshot> $<TARGET_FILE:raytracer>
             $<TARGET_FILE:raytracer-snapshot-16-threads> ${CMAKE_CURRENT_SOURCE_DIR}/assets/bunny.obj)
-  set_tests_properties(e2e_snapshot e2e_snapshot_default_bunny e2e_snapshot_output e2e_memory
+  # The bunny in every format the loader reads gives the same picture.
+  add_test(NAME e2e_mesh_formats
+    COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/formats_e2e.sh $<TARGET_FILE:raytracer-snapshot>
+            $<TARGET_FILE:raytracer-meshgen> ${CMAKE_CURRENT_SOURCE_DIR}/assets/bunny.obj
+            ${CMAKE_CURRENT_SOURCE_DIR}/docs/raytracer.png)
+  set_tests_properties(e2e_snapshot e2e_snapshot_default_bunny e2e_snapshot_output e2e_memory e2e_mesh_formats
     PROPERTIES LABELS e2e TIMEOUT 300)
 endif()
