@@ -9,5 +9,11 @@ if(TARGET raytracer-snapshot)
   # Out of memory and huge input under an address-space limit.
   add_test(NAME e2e_memory
     COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/memory_e2e.sh $<TARGET_FILE:raytracer-snapshot> $<TARGET_FILE:raytracer>)
-  set_tests_properties(e2e_snapshot e2e_snapshot_default_bunny e2e_memory PROPERTIES LABELS e2e TIMEOUT 300)
+  # The picture options: the reference picture, sizes, samples, --fit,
+  # refusals and the progress line on a terminal.
+  add_test(NAME e2e_snapshot_options
+    COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/snapshot_options_e2e.sh $<TARGET_FILE:raytracer-snapshot>
+            ${CMAKE_CURRENT_SOURCE_DIR}/assets/bunny.obj ${CMAKE_CURRENT_SOURCE_DIR}/docs/raytracer.png)
+  set_tests_properties(e2e_snapshot e2e_snapshot_default_bunny e2e_memory e2e_snapshot_options
+    PROPERTIES LABELS e2e TIMEOUT 300)
 endif()
