@@ -124,13 +124,13 @@ void render_row(scene* s, const camera& cam, int samples, int y, int x0, int x1,
     }
 
     // The mean of the samples, in the one order above, then the tone map:
-    // with one sample, 0 + c divided by 1 is c itself.
-    const float count = static_cast<float>(samples) * static_cast<float>(samples);
+    // with one sample, 0 + c times 1 is c itself.
+    const float share = 1.0f / (static_cast<float>(samples) * static_cast<float>(samples));
     for (int x = 0; x < n; ++x) {
         float* pixel = &row[3 * x];
-        pixel[0] = tone_map(sums[x].x / count);
-        pixel[1] = tone_map(sums[x].y / count);
-        pixel[2] = tone_map(sums[x].z / count);
+        pixel[0] = tone_map(sums[x].x * share);
+        pixel[1] = tone_map(sums[x].y * share);
+        pixel[2] = tone_map(sums[x].z * share);
     }
 }
 

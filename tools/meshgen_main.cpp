@@ -20,10 +20,12 @@ const char usage[] =
     "       raytracer-meshgen cylinder OUTPUT.obj\n"
     "       raytracer-meshgen platform OUTPUT.obj\n"
     "       raytracer-meshgen outlier METRES INPUT.obj OUTPUT.obj\n"
-    "       raytracer-meshgen flatten INPUT.obj OUTPUT.obj\n";
+    "       raytracer-meshgen flatten INPUT.obj OUTPUT.obj\n"
+    "       raytracer-meshgen twosided INPUT.obj OUTPUT.obj\n";
 
 const char help[] =
-    "Writes one mesh for the scale benchmark, in metres, where the bunny sits:\n"
+    "Writes one mesh, in metres, where the bunny sits (for the scale benchmark,\n"
+    "the gallery and the tests):\n"
     "  subdivide N  every triangle of INPUT split into four at its edge\n"
     "               midpoints, N times (the same surface, 4^N times the faces)\n"
     "  cylinder     a CAD export: 4096 quads round the side, each cap one\n"
@@ -32,6 +34,7 @@ const char help[] =
     "               as STL exporters do (6,156 triangles, most of them slivers)\n"
     "  outlier D    INPUT plus one 1 m triangle D metres away\n"
     "  flatten      INPUT squashed onto a vertical line (x and z times 1e-6)\n"
+    "  twosided     INPUT with every face followed by its reversed copy\n"
     "The file is written next to OUTPUT first and renamed once complete.\n";
 
 constexpr int cylinder_segments = 4096;
@@ -120,6 +123,9 @@ int run(int argc, char** argv) {
     } else if (kind == "flatten" && operands == 2) {
         if (!read_mesh(argv[2], &m)) return 1;
         flatten(m, flatten_factor);
+    } else if (kind == "twosided" && operands == 2) {
+        if (!read_mesh(argv[2], &m)) return 1;
+        m = two_sided(m);
     } else {
         return bad_arguments(("unknown kind or wrong operands: '" + kind + "'").c_str());
     }
