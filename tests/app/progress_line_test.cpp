@@ -51,15 +51,3 @@ TEST(progress_line, draws_after_a_second_at_most_four_times_a_second_and_erases_
         EXPECT_EQ(d.so_far(), expected) << s.finished << " rows at " << s.seconds << " s";
     }
 }
-
-TEST(progress_line, a_short_render_leaves_nothing_and_no_terminal_gets_nothing) {
-    drawing d;
-    progress_line line(d.stream);
-    line.update({0, 50, 100}, 0.9);
-    line.update({100, 100, 100}, 0.95);
-    EXPECT_EQ(d.so_far(), "");
-
-    progress_line silent(nullptr);
-    silent.update({0, 50, 100}, 5.0);
-    silent.update({100, 100, 100}, 6.0);
-}

@@ -85,10 +85,3 @@ TEST(camera_sizes, every_size_keeps_the_place_and_the_vertical_field_of_view) {
         EXPECT_NEAR(dot(left - centre, up), 0.0, 1e-5);
     }
 }
-
-TEST(camera_sizes, only_the_programs_own_size_steps_along_its_rows) {
-    EXPECT_TRUE(setup_camera().stepped);
-    camera_view view;
-    view.width = 801;
-    EXPECT_FALSE(setup_camera(view).stepped);
-}

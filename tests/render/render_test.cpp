@@ -315,23 +315,6 @@ TEST(samples, same_picture_on_any_thread_count_and_in_any_tile) {
     }
 }
 
-TEST(samples, the_same_output_at_any_size) {
-    // The 84 dots of the 800 x 600 picture, whatever the size and samples.
-    stub_surface seen;
-    test_scene s({make_recorder(seen)});
-    current_scene_guard current(s.get());
-    for (const int size : {1, 599, 601, 1000}) {
-        camera_view view;
-        view.width = size;
-        view.height = size;
-        const camera cam = setup_camera(view);
-        std::vector<float> pixels(3 * static_cast<std::size_t>(size) * size);
-        testing::internal::CaptureStdout();
-        render(cam, 2, picture_by_rows(pixels.data(), cam));
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), "spawning rays" + std::string(84, '.') + "done \n") << size;
-    }
-}
-
 // ---- no allocation ---------------------------------------------------------------
 // The pixel loop and the tracer allocate nothing: every global operator new
 // of this test binary is counted, and rendering rows of a scene with every

@@ -132,14 +132,3 @@ TEST(shadow_reach, reversed_copies_are_met_only_within_the_reach) {
     // The speckle is there to be kept off: a good share of the copies are met.
     EXPECT_GT(copies_met, hits / 10);
 }
-
-TEST(shadow_reach, a_surface_facing_against_the_triangle_may_be_its_other_side) {
-    const vector3 corner[3] = {{0.0f, 0.0f, 0.0f}, {1.0f, 0.0f, 0.0f}, {0.0f, 1.0f, 0.0f}};  // facing +z
-    const hit_tolerance h = triangle_tolerance(corner, {0.25f, 0.25f, 0.0f});
-    EXPECT_TRUE(may_be_copy(h, {0.0f, 0.0f, -1.0f}));
-    EXPECT_TRUE(may_be_copy(h, {0.0f, 0.9f, -0.1f}));
-    EXPECT_FALSE(may_be_copy(h, {0.0f, 0.9f, 0.1f}));   // a fold rising out of it
-    EXPECT_FALSE(may_be_copy(h, {0.0f, 0.0f, 1.0f}));
-    // Nothing to allow for off a triangle.
-    EXPECT_EQ(shadow_reach(hit_tolerance{}, {0.0f, 0.0f, 1.0f}), 0.0f);
-}
