@@ -1,6 +1,10 @@
 #pragma once
 
-// Renders current_scene between two readings of the clock and prints
+#include <functional>
+
+#include "render/render.h"
+
+// Renders between two readings of the clock and prints
 // "completed in N seconds\n": the program and raytracer-snapshot report
-// their render alike.
-void timed_render();
+// their render alike. `render_step` is the program's render() unless given.
+void timed_render(const std::function<void()>& render_step = [] { render(); });

@@ -110,7 +110,7 @@ void run_scale_child(const char* path, int renders, double render_budget, build_
     double rendering = 0.0;
     for (int k = 0; k < renders && (k == 0 || rendering < render_budget); ++k) {
         const steady::time_point render_start = steady::now();
-        render_picture(&world, cam, 0, false, image);
+        render_picture(&world, cam, 1, 0, picture_by_columns(image, cam));
         const steady::time_point end = steady::now();
         const double seconds = std::chrono::duration<double>(end - render_start).count();
         rendering += seconds;

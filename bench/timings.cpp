@@ -99,10 +99,10 @@ public:
 void render_with_bvh(benchmark::State& state) {
     for (auto _ : state) {
         steady::time_point start = steady::now();
-        render_picture(&world, cam, 1, false, image);
+        render_picture(&world, cam, 1, 1, picture_by_columns(image, cam));
         const double one = seconds_since(start);
         start = steady::now();
-        render_picture(&world, cam, 0, false, image);
+        render_picture(&world, cam, 1, 0, picture_by_columns(image, cam));
         const double all = seconds_since(start);
         state.counters["one_thread"] = one;
         state.counters["all_threads"] = all;
@@ -116,7 +116,9 @@ void render_with_linear_scan(benchmark::State& state) {
     for (auto _ : state) {
         const steady::time_point start = steady::now();
         static float row_buffer[image_width * 3];
-        for (int y = 0; y < image_height; y += linear_row_step) render_row(&world, cam, y, row_buffer);
+        row_workspace space(image_width);
+        for (int y = 0; y < image_height; y += linear_row_step)
+            render_row(&world, cam, 1, y, 0, image_width, space, row_buffer);
         state.SetIterationTime(seconds_since(start) * linear_row_step);
     }
     world.objects[0] = bunny;
@@ -252,7 +254,7 @@ void register_timings() {
 
     recorder rec(*bunny);
     world.objects[0] = &rec;
-    render_picture(&world, cam, 1, false, image);
+    render_picture(&world, cam, 1, 1, picture_by_columns(image, cam));
     world.objects[0] = bunny;
 
     facts.render_queries = static_cast<long>(render_queries.size());

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdio>
+#include <memory>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -16,11 +17,64 @@ namespace {
 
 constexpr int max_depth = 5;
 constexpr float air_index = 1.0f;
+
+// The dots belong to the pixels of the 800 x 600 picture.
 constexpr int progress_modulus = 48000;
+constexpr int dot_columns = 800;
+constexpr int dot_rows = 600;
 
 // Rows per claim: a few cache lines of each column, and still small beside
 // one thread's share, so the threads finish close together.
 constexpr int rows_per_claim = 16;
+
+// Where the samples of a pixel fall along one axis, in steps: sample k of n
+// at (k + 1/2)/n - 1/2, the centres of n equal parts of the step centred on
+// the pixel's sample point; exactly 0 for a single sample.
+float sample_offset(int k, int n) {
+    return (static_cast<float>(k) + 0.5f) / static_cast<float>(n) - 0.5f;
+}
+
+// `d` as a unit direction, its squares summed y, x, z: that is how a
+// pixel's direction is defined (float addition is not associative, so
+// dot(d, d), which sums x, y, z, may round differently).
+vector3 unit(const vector3& d) {
+    const float length = rounded_sqrt(d.y * d.y + d.x * d.x + d.z * d.z);
+    return d * (1.0f / length);
+}
+
+// The directions of sample (dx, dy) of columns x0 to x0 + n - 1 of row y,
+// in one loop of independent square roots and divisions rather than one
+// long chain of them before each trace.
+void sample_directions(const camera& cam, int y, float dy, float dx, int x0, int n, vector3* directions) {
+    if (!cam.stepped) {
+        // The offset from the eye in double, rounded once: exact to a float
+        // at any size.
+        const double base[3] = {static_cast<double>(cam.top_left.x) - cam.eye.x,
+                                static_cast<double>(cam.top_left.y) - cam.eye.y,
+                                static_cast<double>(cam.top_left.z) - cam.eye.z};
+        const double row = static_cast<double>(y) + dy;
+        const double across[3] = {base[0] + row * cam.row_step.x, base[1] + row * cam.row_step.y,
+                                  base[2] + row * cam.row_step.z};
+        for (int k = 0; k < n; ++k) {
+            const double column = static_cast<double>(x0 + k) + dx;
+            directions[k] = unit({static_cast<float>(across[0] + column * cam.column_step.x),
+                                  static_cast<float>(across[1] + column * cam.column_step.y),
+                                  static_cast<float>(across[2] + column * cam.column_step.z)});
+        }
+        return;
+    }
+    const vector3 row_start = cam.top_left + (static_cast<float>(y) + dy) * cam.row_step;
+    // A single sample is the pixel's own point: no offset is added, rather
+    // than an offset of zero.
+    vector3 sample = dx != 0.0f ? row_start + dx * cam.column_step : row_start;
+    // Columns left of a tile are passed by the same steps as in the whole
+    // row, so a tile's pixels are the whole picture's.
+    for (int x = 0; x < x0; ++x) sample = sample + cam.column_step;
+    for (int k = 0; k < n; ++k) {
+        directions[k] = unit(sample - cam.eye);
+        sample = sample + cam.column_step;
+    }
+}
 
 }  // namespace
 
@@ -37,75 +91,98 @@ bool progress_dot_before(int x, int y) {
     return x > 0 && y > 0 && (x * y) % progress_modulus == 0;
 }
 
-void render_row(scene* s, const camera& cam, int y, float* row) {
-    // The row's directions first, in one loop of independent square roots
-    // and divisions, rather than one long chain of them before each trace.
-    vector3 directions[image_width];
-    vector3 sample = cam.top_left + static_cast<float>(y) * cam.row_step;
-    for (int x = 0; x < image_width; ++x) {
-        const vector3 d = sample - cam.eye;
-        // The squares are summed y, x, z: that is how a pixel's direction is
-        // defined. Float addition is not associative, so dot(d, d), which
-        // sums x, y, z, may round differently; for this camera it happens to
-        // agree on all 480,000 pixels, but the defined order is the one kept.
-        const float length = rounded_sqrt(d.y * d.y + d.x * d.x + d.z * d.z);
-        directions[x] = d * (1.0f / length);
-        sample = sample + cam.column_step;
-    }
+picture_target picture_by_rows(float* pixels, const camera& cam) {
+    return {pixels, 3, 3 * static_cast<std::size_t>(cam.width), 0, 0, cam.width, cam.height};
+}
+
+picture_target picture_by_columns(float* pixels, const camera& cam) {
+    return {pixels, 3 * static_cast<std::size_t>(cam.height), 3, 0, 0, cam.width, cam.height};
+}
+
+row_workspace::row_workspace(int width)
+    : directions(static_cast<std::size_t>(width)), sums(static_cast<std::size_t>(width)) {}
+
+void render_row(scene* s, const camera& cam, int samples, int y, int x0, int x1, row_workspace& work, float* row) {
+    const int n = x1 - x0;
+    vector3* directions = work.directions.data();
+    vector3* sums = work.sums.data();
+    for (int x = 0; x < n; ++x) sums[x] = {0.0f, 0.0f, 0.0f};
 
     ray primary{cam.eye, {}};
-    for (int x = 0; x < image_width; ++x) {
-        vector3 color{0.0f, 0.0f, 0.0f};
-        int depth = 0;
-        float weight = 1.0f;
-        primary.direction = directions[x];
-        trace_ray(s, &depth, max_depth, &weight, &color, air_index, primary);
+    for (int j = 0; j < samples; ++j) {
+        for (int i = 0; i < samples; ++i) {
+            sample_directions(cam, y, sample_offset(j, samples), sample_offset(i, samples), x0, n, directions);
+            for (int x = 0; x < n; ++x) {
+                vector3 color{0.0f, 0.0f, 0.0f};
+                int depth = 0;
+                float weight = 1.0f;
+                primary.direction = directions[x];
+                trace_ray(s, &depth, max_depth, &weight, &color, air_index, primary);
+                sums[x] = sums[x] + color;
+            }
+        }
+    }
 
+    // The mean of the samples, in the one order above, then the tone map:
+    // with one sample, 0 + c times 1 is c itself.
+    const float share = 1.0f / (static_cast<float>(samples) * static_cast<float>(samples));
+    for (int x = 0; x < n; ++x) {
         float* pixel = &row[3 * x];
-        pixel[0] = tone_map(color.x);
-        pixel[1] = tone_map(color.y);
-        pixel[2] = tone_map(color.z);
+        pixel[0] = tone_map(sums[x].x * share);
+        pixel[1] = tone_map(sums[x].y * share);
+        pixel[2] = tone_map(sums[x].z * share);
     }
 }
 
-void render_picture(scene* s, const camera& cam, int threads, bool show_progress, float* picture) {
+void render_picture(scene* s, const camera& cam, int samples, int threads, const picture_target& out,
+                    const progress_report& progress) {
+    const int rows = out.y1 - out.y0;
+    const int columns = out.x1 - out.x0;
+    if (rows <= 0 || columns <= 0) return;
     if (threads <= 0) threads = static_cast<int>(std::thread::hardware_concurrency());
-    threads = std::clamp(threads, 1, std::min(max_workers, image_height));
+    threads = std::clamp(threads, 1, std::min(max_workers, rows));
 
-    // Rows go out in runs. The picture is stored by column, so neighbouring
-    // rows share cache lines: two threads on rows y and y + 1 would keep
+    // Everything the threads need is allocated here, before any of them
+    // starts, so running out of memory is the caller's exception.
+    std::vector<row_workspace> spaces(static_cast<std::size_t>(threads), row_workspace(columns));
+    std::vector<std::vector<float>> row_buffers(static_cast<std::size_t>(threads),
+                                                std::vector<float>(3 * static_cast<std::size_t>(columns)));
+    std::unique_ptr<std::atomic<bool>[]> finished(new std::atomic<bool>[static_cast<std::size_t>(rows)]);
+    for (int y = 0; y < rows; ++y) finished[y].store(false, std::memory_order_relaxed);
+    std::atomic<int> finished_count{0};
+
+    // Rows go out in runs. A picture stored by column has neighbouring rows
+    // in the same cache lines: two threads on rows y and y + 1 would keep
     // taking each column's line from each other. A run of rows shares lines
     // with its neighbours at its two edges only.
     std::atomic<int> next_row{0};
-    std::atomic<bool> finished[image_height];
-    for (std::atomic<bool>& f : finished) f.store(false, std::memory_order_relaxed);
 
-    // The dots of a row go out once every row up to it is done, so they
-    // appear in the order a single thread would print them. Only the calling
-    // thread prints.
-    int printed = 0;
-    auto print_finished_rows = [&] {
-        while (printed < image_height && finished[printed].load(std::memory_order_acquire)) {
-            for (int x = 0; x < image_width; ++x)
-                if (progress_dot_before(x, printed)) std::printf(".");
-            ++printed;
-        }
+    // Only the calling thread reports; `ordered` moves on once every row up
+    // to it is done, so reports come in the order one thread would make them.
+    int ordered = 0;
+    auto report = [&] {
+        while (ordered < rows && finished[ordered].load(std::memory_order_acquire)) ++ordered;
+        if (progress) progress({ordered, finished_count.load(std::memory_order_relaxed), rows});
     };
 
     // Claims runs of rows until none are left. Each row is traced into a
-    // row of its own, then copied into the picture's columns.
-    auto work = [&](bool prints) {
-        float row[image_width * 3];
+    // row of its own, then copied to the target.
+    auto work = [&](int worker) {
+        row_workspace& space = spaces[static_cast<std::size_t>(worker)];
+        float* row = row_buffers[static_cast<std::size_t>(worker)].data();
         for (;;) {
             const int first = next_row.fetch_add(rows_per_claim, std::memory_order_relaxed);
-            if (first >= image_height) return;
-            const int end = std::min(first + rows_per_claim, image_height);
+            if (first >= rows) return;
+            const int end = std::min(first + rows_per_claim, rows);
             for (int y = first; y < end; ++y) {
-                render_row(s, cam, y, row);
-                for (int x = 0; x < image_width; ++x)
-                    for (int c = 0; c < 3; ++c) picture[image_index(x, y) + static_cast<std::size_t>(c)] = row[3 * x + c];
+                render_row(s, cam, samples, out.y0 + y, out.x0, out.x1, space, row);
+                float* line = out.pixels + static_cast<std::size_t>(y) * out.row_stride;
+                for (int x = 0; x < columns; ++x)
+                    for (int c = 0; c < 3; ++c)
+                        line[static_cast<std::size_t>(x) * out.column_stride + static_cast<std::size_t>(c)] = row[3 * x + c];
                 finished[y].store(true, std::memory_order_release);
-                if (prints) print_finished_rows();
+                finished_count.fetch_add(1, std::memory_order_relaxed);
+                if (worker == 0) report();
             }
         }
     };
@@ -116,7 +193,7 @@ void render_picture(scene* s, const camera& cam, int threads, bool show_progress
         try {
             helpers.emplace_back([&work, w] {
                 current_worker = w;
-                work(false);
+                work(w);
             });
         } catch (const std::system_error&) {
             break;  // fewer helpers: the rows still all get done
@@ -125,16 +202,29 @@ void render_picture(scene* s, const camera& cam, int threads, bool show_progress
 
     const int caller_worker = current_worker;
     current_worker = 0;
-    work(show_progress);
+    work(0);
     for (std::thread& t : helpers) t.join();
-    if (show_progress) print_finished_rows();
+    report();
     current_worker = caller_worker;
 }
 
-void render() {
+void render(const camera& cam, int samples, const picture_target& out, const progress_report& also) {
     std::printf("spawning rays");
+    // The dots of a row of the 800 x 600 picture go out once that share of
+    // this picture's rows is done from the top.
+    int dotted = 0;
+    render_picture(current_scene, cam, samples, 0, out, [&](const render_progress& p) {
+        const int due = static_cast<int>(static_cast<long long>(p.ordered) * dot_rows / p.total);
+        for (; dotted < due; ++dotted)
+            for (int x = 0; x < dot_columns; ++x)
+                if (progress_dot_before(x, dotted)) std::printf(".");
+        if (also) also(p);
+    });
+    std::printf("done \n");
+}
+
+void render() {
     const camera cam = setup_camera();
     // Every hardware thread; the picture and the output are those of one.
-    render_picture(current_scene, cam, 0, true, image);
-    std::printf("done \n");
+    render(cam, 1, picture_by_columns(image, cam));
 }

@@ -16,19 +16,50 @@ constexpr float refraction_offset = 0.0001f;
 // scene needs more than a handful per primary ray.
 constexpr int max_refractions = 64;
 
+// The struck triangle's tolerance, worked out only once a shadow ray meets
+// something: most meet nothing.
+struct lazy_tolerance {
+    explicit lazy_tolerance(const surface_hit& h) : hit(h) {}
+    const surface_hit& hit;
+    bool ready = false;
+    hit_tolerance tolerance;
+
+    const hit_tolerance& get() {
+        if (!ready) tolerance = triangle_tolerance(hit);
+        ready = true;
+        return tolerance;
+    }
+};
+
 // True when some object lies strictly nearer than `bound` along `shadow`;
-// the first one found ends the search.
-bool occluded(scene* s, const ray& shadow, float bound) {
+// the first one found ends the search. An object whose nearest meeting
+// lies within the reach of the struck point and faces against the struck
+// triangle may be the surface's own other side, which cannot be told from
+// the lit point (surface_tolerance.h): it is asked again from the far end
+// of the reach. Off anything but a triangle every meeting counts.
+bool occluded(scene* s, const ray& shadow, lazy_tolerance& struck, float bound) {
     for (int i = 0; i < s->object_count; ++i) {
-        if (s->objects[i]->intersect(shadow, bound) != hit_none) return true;
+        object& o = *s->objects[i];
+        float t = bound;
+        if (o.intersect(shadow, t) == hit_none) continue;
+        if (!struck.hit.geometry) return true;
+        const hit_tolerance& tolerance = struck.get();
+        const float reach = shadow_reach(tolerance, shadow.direction);
+        if (t > reach) return true;
+        if (!may_be_copy(tolerance, o.get_normal(shadow.origin + shadow.direction * t))) return true;
+        if (!(reach < bound)) continue;
+        const ray beyond{shadow.origin + shadow.direction * reach, shadow.direction};
+        float rest = bound - reach;
+        if (o.intersect(beyond, rest) != hit_none) return true;
     }
     return false;
 }
 
 // Diffuse and specular light of every unshadowed light in front of the
 // struck point, scaled by the current weight.
-void shade(scene* s, const object& struck, const vector3& p, const vector3& n,
+void shade(scene* s, const object& struck, const vector3& p, const vector3& n, const surface_hit& surface,
            const vector3& view, float weight, vector3* accumulator) {
+    lazy_tolerance tolerance(surface);
     for (int i = 0; i < s->light_count; ++i) {
         const light& lamp = *s->lights[i];
         const vector3 to_light = lamp.position - p;
@@ -40,7 +71,7 @@ void shade(scene* s, const object& struck, const vector3& p, const vector3& n,
 
         // Bounded by this light's own distance: what lies beyond the light
         // casts no shadow on P, whatever the viewer's position.
-        if (occluded(s, ray{p, l}, light_distance)) continue;
+        if (occluded(s, ray{p, l}, tolerance, light_distance)) continue;
 
         const float f = dot(n, l) * weight;
         const float a_r = f * struck.color.x;
@@ -87,8 +118,9 @@ object* trace_chain(scene* s, int* depth, int max_depth, float* weight, vector3*
     // Asked once, before any shadow ray: a model answers from its latest
     // hit, which a shadow test may change.
     const vector3 n = struck->get_normal(p);
+    const surface_hit surface = struck->surface_of_hit(p);
 
-    shade(s, *struck, p, n, r.direction, *weight, accumulator);
+    shade(s, *struck, p, n, surface, r.direction, *weight, accumulator);
 
     if (struck->reflection > 0.0f) {
         *weight = *weight * struck->reflection;

@@ -102,3 +102,9 @@ int model::intersect(const ray& r, float& distance) {
 vector3 model::get_normal(const vector3&) const {
     return last_hit[current_worker].hit.normal;
 }
+
+surface_hit model::surface_of_hit(const vector3& point) const {
+    const int k = last_hit[current_worker].hit.index;
+    if (k < 0) return {};
+    return {geometry, k, point};
+}

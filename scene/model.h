@@ -43,6 +43,9 @@ public:
     // reported hit.
     vector3 get_normal(const vector3& point) const override;
 
+    // The triangle recorded by the calling worker's latest reported hit.
+    surface_hit surface_of_hit(const vector3& point) const override;
+
     // The mesh index of the triangle the calling worker's latest reported
     // hit landed on; -1 before the first.
     int recorded_hit() const { return last_hit[current_worker].hit.index; }

@@ -2,6 +2,7 @@
 
 #include "math/ray.h"
 #include "math/vector3.h"
+#include "scene/surface_tolerance.h"
 
 // Hit codes returned by intersect: any non-zero value is a hit.
 constexpr int hit_none = 0;
@@ -34,4 +35,13 @@ public:
 
     // The unit surface normal at the point of the latest reported hit.
     virtual vector3 get_normal(const vector3& point) const = 0;
+
+    // What the shadow rays from `point`, the latest reported hit computed in
+    // float, need to allow for the rounding of the surface struck
+    // (surface_tolerance.h). Nothing unless a kind says otherwise: a plane
+    // or a sphere has no copy of itself in any scene of this program.
+    virtual surface_hit surface_of_hit(const vector3& point) const {
+        (void)point;
+        return {};
+    }
 };

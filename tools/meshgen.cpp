@@ -331,6 +331,21 @@ void flatten(poly_mesh& m, double factor) {
     }
 }
 
+poly_mesh two_sided(const poly_mesh& m) {
+    poly_mesh out;
+    out.vertices = m.vertices;
+    std::vector<std::int32_t> face;
+    for (std::int64_t k = 0; k < m.face_count(); ++k) {
+        const auto first = m.corners.begin() + m.face_start[static_cast<std::size_t>(k)];
+        const auto last = m.corners.begin() + m.face_start[static_cast<std::size_t>(k) + 1];
+        face.assign(first, last);
+        out.add_face(face.data(), static_cast<int>(face.size()));
+        std::reverse(face.begin() + 1, face.end());
+        out.add_face(face.data(), static_cast<int>(face.size()));
+    }
+    return out;
+}
+
 bool write_obj(const poly_mesh& m, std::FILE* out, const char* comment) {
     out_buffer w(out);
     w.text("# ");

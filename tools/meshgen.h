@@ -70,6 +70,12 @@ void add_outlier(poly_mesh& m, double distance);
 // factor leaves extreme slivers that are still not collinear.
 void flatten(poly_mesh& m, double factor);
 
+// Every face followed by its reversed copy, the same corners in the other
+// order from the same first corner, (v0, v(n-1), ..., v1): once fanned,
+// each triangle has a twin facing the other way, as the groups of a
+// double-sided CAD or game mesh do.
+poly_mesh two_sided(const poly_mesh& m);
+
 // Writes "v" lines (each coordinate the shortest text that reads back as the
 // same float) and "f" lines with 1-based indices, preceded by one comment
 // line. Returns false on a write error.

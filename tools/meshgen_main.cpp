@@ -22,10 +22,12 @@ const char usage[] =
     "       raytracer-meshgen [--format F] platform OUTPUT\n"
     "       raytracer-meshgen [--format F] outlier METRES INPUT OUTPUT\n"
     "       raytracer-meshgen [--format F] flatten INPUT OUTPUT\n"
-    "       raytracer-meshgen [--format F] convert INPUT OUTPUT\n";
+    "       raytracer-meshgen [--format F] convert INPUT OUTPUT\n"
+    "       raytracer-meshgen [--format F] twosided INPUT OUTPUT\n";
 
 const char help[] =
-    "Writes one mesh for the scale benchmark, in metres, where the bunny sits:\n"
+    "Writes one mesh, in metres, where the bunny sits (for the scale benchmark,\n"
+    "the gallery and the tests):\n"
     "  subdivide N  every triangle of INPUT split into four at its edge\n"
     "               midpoints, N times (the same surface, 4^N times the faces)\n"
     "  cylinder     a CAD export: 4096 quads round the side, each cap one\n"
@@ -35,6 +37,7 @@ const char help[] =
     "  outlier D    INPUT plus one 1 m triangle D metres away\n"
     "  flatten      INPUT squashed onto a vertical line (x and z times 1e-6)\n"
     "  convert      INPUT as it is, in the format asked for\n"
+    "  twosided     INPUT with every face followed by its reversed copy\n"
     "INPUT is any mesh file the program reads (OBJ, PLY or STL). F is the format\n"
     "written: obj (the default), ply (binary little endian), ply-be (binary big\n"
     "endian), ply-ascii, stl (binary) or stl-ascii.\n"
@@ -138,6 +141,9 @@ int run(int argc, char** argv) {
         flatten(m, flatten_factor);
     } else if (kind == "convert" && operands == 2) {
         if (!read_mesh(argv[2], &m)) return 1;
+    } else if (kind == "twosided" && operands == 2) {
+        if (!read_mesh(argv[2], &m)) return 1;
+        m = two_sided(m);
     } else {
         return bad_arguments(("unknown kind or wrong operands: '" + kind + "'").c_str());
     }

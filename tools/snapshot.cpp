@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <csetjmp>
 #include <csignal>
@@ -17,29 +18,47 @@
 #include <string>
 #include <vector>
 
-#include "app/image.h"
 #include "app/memory_limit.h"
 #include "app/output.h"
 #include "app/pixel.h"
+#include "app/progress_line.h"
 #include "app/timed_render.h"
+#include "render/camera.h"
+#include "render/render.h"
 #include "scene/scene.h"
 #include "world/build_scene.h"
 
 namespace {
 
 const char usage[] =
-    "usage: raytracer-snapshot [--mesh PATH] [--output FILE.png]\n";
+    "usage: raytracer-snapshot [--mesh PATH] [--output FILE.png] [--fit] [--up AXIS]\n"
+    "                          [--size WxH] [--samples N]\n";
 
 const char help[] =
     "Renders the built-in scene once, without opening a window, and writes\n"
     "the picture the window would show (800 x 600, 8-bit RGB) to a PNG file.\n"
-    "Standard output is the program's own, up to the elapsed-time line.\n"
+    "Standard output is the program's own, up to the elapsed-time line, with\n"
+    "any options.\n"
     "\n"
     "  --mesh PATH        the mesh to load, an OBJ, PLY or STL file told by\n"
     "                     its content (default: bunny.obj in the working\n"
     "                     directory)\n"
     "  --output FILE.png  where to write the picture (default: raytracer.png)\n"
+    "  --fit              place the mesh where the bunny stands, whatever its\n"
+    "                     size, units and position: as large in the picture as\n"
+    "                     the bunny, wholly in the frame, resting on the floor\n"
+    "  --up AXIS          the axis that points up in the file: +y (default),\n"
+    "                     +z for most CAD and 3D-printing files, or -y, +x, -x,\n"
+    "                     -z; the mesh is turned so that it points up\n"
+    "  --size WxH         the picture's size in pixels (default: 800x600), each\n"
+    "                     1 to 16384 and at most 33554432 pixels in all; the\n"
+    "                     camera keeps its place and its vertical field of view\n"
+    "  --samples N        N x N rays per pixel, averaged (default: 1), N from 1\n"
+    "                     to 16, at most 4294967296 rays in all\n"
     "  --help             show this text and exit\n"
+    "\n"
+    "When standard error is a terminal, a render that takes more than a\n"
+    "second shows how far it has come and about how long it has left there.\n"
     "\n"
     "The picture is written under a temporary name next to FILE.png and\n"
     "renamed over it once complete, so a failed run keeps any older picture;\n"
@@ -48,15 +67,62 @@ const char help[] =
     "Exit status: 0 on success, 1 when the mesh, the PNG file or standard\n"
     "output fails (or memory runs out), 2 on bad arguments.\n";
 
+// Bounds on what a picture may cost: its side, its pixels (a float picture
+// of 400 MB and its 8-bit copy) and its primary rays (a few minutes of the
+// bunny on two cores).
+constexpr long long max_side = 16384;
+constexpr long long max_pixels = 1LL << 25;
+constexpr long long max_samples = 16;
+constexpr long long max_rays = 1LL << 32;
+
 struct options {
     std::string mesh = "bunny.obj";
     std::string output = "raytracer.png";
+    mesh_placement placement;
+    int samples = 1;
 };
 
 int bad_arguments(const std::string& why) {
     report_failure("raytracer-snapshot: " + why);
     std::fputs(usage, stderr);
     return 2;
+}
+
+// A decimal count from 1 to `most`, digits only; 0 when it is not one.
+long long count_in(const std::string& text, long long most) {
+    if (text.empty() || text.size() > 12 || text.find_first_not_of("0123456789") != std::string::npos) return 0;
+    const long long n = std::stoll(text);
+    return n <= most ? n : 0;
+}
+
+// What a value option makes of its value: "" when it takes it.
+std::string take_size(const std::string& value, options* o) {
+    const std::size_t x = value.find('x');
+    const long long width = x == std::string::npos ? 0 : count_in(value.substr(0, x), max_side);
+    const long long height = x == std::string::npos ? 0 : count_in(value.substr(x + 1), max_side);
+    if (width == 0 || height == 0)
+        return "--size " + value + ": give the width and height as WxH, each 1 to " + std::to_string(max_side);
+    if (width * height > max_pixels)
+        return "--size " + value + ": " + std::to_string(width * height) + " pixels, more than the " +
+               std::to_string(max_pixels) + " a picture may have";
+    o->placement.view.width = static_cast<int>(width);
+    o->placement.view.height = static_cast<int>(height);
+    return "";
+}
+
+std::string take_samples(const std::string& value, options* o) {
+    const long long n = count_in(value, max_samples);
+    if (n == 0) return "--samples " + value + ": give N from 1 to " + std::to_string(max_samples);
+    o->samples = static_cast<int>(n);
+    return "";
+}
+
+std::string take_up(const std::string& value, options* o) {
+    const std::string axes = "xyz";
+    if (value.size() != 2 || (value[0] != '+' && value[0] != '-') || axes.find(value[1]) == std::string::npos)
+        return "--up " + value + ": give one of +x, -x, +y, -y, +z, -z";
+    o->placement.up = {static_cast<int>(axes.find(value[1])), value[0] == '+' ? 1 : -1};
+    return "";
 }
 
 // Returns -1 to go on, or the exit status.
@@ -67,27 +133,51 @@ int parse_arguments(int argc, char** argv, options* o) {
             std::printf("%s%s", usage, help);
             return 0;
         }
-        std::string* target = nullptr;
+        if (arg == "--fit") {
+            o->placement.fit = true;
+            continue;
+        }
+        const char* name = nullptr;
         std::string value;
-        for (const char* name : {"--mesh", "--output"}) {
-            const std::string n = name;
-            if (arg == n) {
-                if (i + 1 >= argc) return bad_arguments(n + " needs a value");
+        for (const char* n : {"--mesh", "--output", "--up", "--size", "--samples"}) {
+            const std::string s = n;
+            if (arg == s) {
+                if (i + 1 >= argc) return bad_arguments(s + " needs a value");
                 value = argv[++i];
-            } else if (arg.compare(0, n.size() + 1, n + "=") == 0) {
-                value = arg.substr(n.size() + 1);
+            } else if (arg.compare(0, s.size() + 1, s + "=") == 0) {
+                value = arg.substr(s.size() + 1);
             } else {
                 continue;
             }
-            target = n == "--mesh" ? &o->mesh : &o->output;
+            name = n;
             break;
         }
-        if (!target) return bad_arguments("unknown argument '" + arg + "'");
+        if (!name) return bad_arguments("unknown argument '" + arg + "'");
         if (value.empty()) return bad_arguments(arg + ": empty value");
-        *target = value;
+        const std::string n = name;
+        std::string why;
+        if (n == "--mesh") o->mesh = value;
+        if (n == "--output") o->output = value;
+        if (n == "--up") why = take_up(value, o);
+        if (n == "--size") why = take_size(value, o);
+        if (n == "--samples") why = take_samples(value, o);
+        if (!why.empty()) return bad_arguments(why);
     }
+    const camera_view& view = o->placement.view;
+    const long long rays = static_cast<long long>(view.width) * view.height * o->samples * o->samples;
+    if (rays > max_rays)
+        return bad_arguments("--samples " + std::to_string(o->samples) + " at " + std::to_string(view.width) + "x" +
+                             std::to_string(view.height) + ": " + std::to_string(rays) + " rays, more than the " +
+                             std::to_string(max_rays) + " a picture may take");
     return -1;
 }
+
+// The rendered picture, stored by row, three floats a pixel.
+struct picture {
+    int width = 0;
+    int height = 0;
+    std::vector<float> pixels;
+};
 
 // The temporary picture, removed if a signal ends the run while it is
 // written: an interrupted run leaves no broken file behind.
@@ -127,7 +217,7 @@ void on_png_flush(png_structp png) { std::fflush(static_cast<std::FILE*>(png_get
 
 // libpng on `file`, with the setjmp its errors return to kept apart from
 // any C++ object. Returns false with `failure` filled when it fails.
-bool png_stream(std::FILE* file, png_bytep* rows, png_failure* failure) {
+bool png_stream(std::FILE* file, int width, int height, png_bytep* rows, png_failure* failure) {
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, failure, on_png_error, on_png_warning);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
     if (!info) {
@@ -144,7 +234,7 @@ bool png_stream(std::FILE* file, png_bytep* rows, png_failure* failure) {
     // the default level costs several times the render on this picture.
     png_set_compression_level(png, 1);
     png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
-    png_set_IHDR(png, info, image_width, image_height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+    png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
     png_write_image(png, rows);
@@ -156,25 +246,20 @@ bool png_stream(std::FILE* file, png_bytep* rows, png_failure* failure) {
 // The window's picture as PNG on `file`: each channel truncated toward zero
 // and held to 0..255 by the one conversion the display uses, row 0 at the
 // top. Returns the reason it failed, or "".
-std::string encode_png(std::FILE* file) {
+std::string encode_png(std::FILE* file, const picture& pic) {
+    const std::size_t width = static_cast<std::size_t>(pic.width);
     std::vector<png_byte> rows;
     std::vector<png_bytep> row_pointers;
     try {
-        rows.resize(static_cast<std::size_t>(image_width) * image_height * 3);
-        row_pointers.resize(image_height);
+        rows.resize(width * static_cast<std::size_t>(pic.height) * 3);
+        row_pointers.resize(static_cast<std::size_t>(pic.height));
     } catch (const std::bad_alloc&) {
         return "out of memory";
     }
-    for (int y = 0; y < image_height; ++y) {
-        png_byte* row = &rows[static_cast<std::size_t>(y) * image_width * 3];
-        row_pointers[static_cast<std::size_t>(y)] = row;
-        for (int x = 0; x < image_width; ++x) {
-            const float* pixel = &image[image_index(x, y)];
-            for (int c = 0; c < 3; ++c) row[x * 3 + c] = to_8bit(pixel[c]);
-        }
-    }
+    for (std::size_t i = 0; i < rows.size(); ++i) rows[i] = to_8bit(pic.pixels[i]);
+    for (std::size_t y = 0; y < row_pointers.size(); ++y) row_pointers[y] = &rows[y * width * 3];
     png_failure failure;
-    if (!png_stream(file, row_pointers.data(), &failure))
+    if (!png_stream(file, pic.width, pic.height, row_pointers.data(), &failure))
         return failure.write_errno ? std::strerror(failure.write_errno) : failure.message;
     if (std::fflush(file) != 0) return std::strerror(errno);
     return "";
@@ -182,9 +267,9 @@ std::string encode_png(std::FILE* file) {
 
 // Writes the picture straight into `path`: a device, a pipe, or a file
 // that cannot be replaced. Returns the reason it failed, or "".
-std::string write_in_place(const std::string& path) {
+std::string write_in_place(const std::string& path, const picture& pic) {
     std::FILE* file = std::fopen(path.c_str(), "wb");
-    std::string why = file ? encode_png(file) : std::strerror(errno);
+    std::string why = file ? encode_png(file, pic) : std::strerror(errno);
     if (file && std::fclose(file) != 0 && why.empty()) why = std::strerror(errno);
     return why;
 }
@@ -215,7 +300,7 @@ std::string temporary_pattern(const std::string& target) {
 // Writes the complete picture to the open temporary `fd` with `mode`, on
 // the disk before it counts as written. Returns why it failed, or "". (A
 // mode the file system cannot hold, as on FAT, is no reason to fail.)
-std::string write_temporary(int fd, mode_t mode) {
+std::string write_temporary(int fd, mode_t mode, const picture& pic) {
     fchmod(fd, mode);
     std::FILE* file = fdopen(fd, "wb");
     if (!file) {
@@ -223,7 +308,7 @@ std::string write_temporary(int fd, mode_t mode) {
         close(fd);
         return std::strerror(why);
     }
-    std::string why = encode_png(file);
+    std::string why = encode_png(file, pic);
     if (why.empty() && fsync(fd) != 0) why = std::strerror(errno);
     if (std::fclose(file) != 0 && why.empty()) why = std::strerror(errno);
     return why;
@@ -234,12 +319,12 @@ std::string write_temporary(int fd, mode_t mode) {
 // folder and renamed into place once complete, so a failure keeps whatever
 // was there; a device or a pipe is written directly, and so is a file
 // mounted on its own (a bind mount), which no rename may replace.
-std::string write_png(const char* path) {
+std::string write_png(const char* path, const picture& pic) {
     std::string target = path;
     if (!follow_links(&target)) return std::strerror(ELOOP);
     struct stat existing;
     const bool exists = stat(target.c_str(), &existing) == 0;
-    if (exists && !S_ISREG(existing.st_mode)) return write_in_place(target);
+    if (exists && !S_ISREG(existing.st_mode)) return write_in_place(target, pic);
 
     const std::string pattern = temporary_pattern(target);
     if (pattern.size() >= sizeof temporary) return std::strerror(ENAMETOOLONG);
@@ -263,7 +348,7 @@ std::string write_png(const char* path) {
     // The permissions a new file would get, or those of the one replaced.
     const mode_t mask = umask(0);
     umask(mask);
-    std::string why = write_temporary(fd, exists ? (existing.st_mode & 07777) : (0666 & ~mask));
+    std::string why = write_temporary(fd, exists ? (existing.st_mode & 07777) : (0666 & ~mask), pic);
     int rename_errno = 0;
     if (why.empty() && std::rename(temporary, target.c_str()) != 0) {
         rename_errno = errno;
@@ -271,7 +356,7 @@ std::string write_png(const char* path) {
     }
     if (!why.empty()) unlink(temporary);
     temporary_exists = 0;
-    if (rename_errno == EBUSY) why = write_in_place(target);
+    if (rename_errno == EBUSY) why = write_in_place(target, pic);
     return why;
 }
 
@@ -300,20 +385,32 @@ int main(int argc, char** argv) {
         return finish_output(program, 1);
     }
     std::string error;
-    if (!build_scene(o.mesh.c_str(), &error)) {
+    if (!build_scene(o.mesh.c_str(), o.placement, &error)) {
         report_failure(error);
         return finish_output(program, 1);
     }
 
+    // The picture is stored by row in a buffer of its own, at any size.
+    const camera cam = setup_camera(o.placement.view);
+    picture pic;
+    pic.width = cam.width;
+    pic.height = cam.height;
+    progress_line line(isatty(STDERR_FILENO) ? stderr : nullptr);
+    const auto start = std::chrono::steady_clock::now();
     try {
-        timed_render();
+        pic.pixels.resize(static_cast<std::size_t>(pic.width) * static_cast<std::size_t>(pic.height) * 3);
+        timed_render([&] {
+            render(cam, o.samples, picture_by_rows(pic.pixels.data(), cam), [&](const render_progress& p) {
+                line.update(p, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+            });
+        });
     } catch (const std::bad_alloc&) {
         report_failure("raytracer-snapshot: out of memory while rendering");
         return finish_output(program, 1);
     }
     flush_output();
 
-    const std::string why = write_png(o.output.c_str());
+    const std::string why = write_png(o.output.c_str(), pic);
     if (!why.empty()) report_failure("cannot write " + o.output + ": " + why);
 
     destroy_scene(current_scene);

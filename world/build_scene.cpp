@@ -33,7 +33,9 @@ mesh* load_mesh(const char* path, std::string* error) {
 
 bool build_scene(std::string* error) { return build_scene("bunny.obj", error); }
 
-bool build_scene(const char* mesh_path, std::string* error) {
+bool build_scene(const char* mesh_path, std::string* error) { return build_scene(mesh_path, mesh_placement{}, error); }
+
+bool build_scene(const char* mesh_path, const mesh_placement& placement, std::string* error) {
     std::string ignored;
     if (!error) error = &ignored;
     scene* s = current_scene;
@@ -68,6 +70,7 @@ bool build_scene(const char* mesh_path, std::string* error) {
     // material is set only once the model exists.
     mesh* loaded = load_mesh(mesh_path, error);
     if (!loaded) return false;
+    place_mesh(*loaded, placement);
     const int triangles = loaded->face_count;
     model* bunny = nullptr;
     // A model that fails to build frees the mesh it was handed.

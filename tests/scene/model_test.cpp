@@ -263,8 +263,9 @@ void render_some_rows(scene* s, const std::vector<int>& rows) {
     auto work = [&](int worker) {
         current_worker = worker;
         float row_buffer[image_width * 3];
+        row_workspace space(image_width);
         for (std::size_t k; (k = next.fetch_add(1)) < rows.size();) {
-            render_row(s, cam, rows[k], row_buffer);
+            render_row(s, cam, 1, rows[k], 0, image_width, space, row_buffer);
             for (int x = 0; x < image_width; ++x)
                 for (int c = 0; c < 3; ++c) image[image_index(x, rows[k]) + static_cast<std::size_t>(c)] = row_buffer[3 * x + c];
         }

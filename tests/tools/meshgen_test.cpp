@@ -168,3 +168,27 @@ TEST(meshgen, outlier_and_flattened_bunny) {
     EXPECT_LT(collapsed, loaded.face_count / 100);
     release_mesh(&loaded);
 }
+
+TEST(meshgen, two_sided_follows_every_face_with_its_reversal) {
+    // Polygons keep their first corner, so the loader's fans pair up: each
+    // triangle and its copy, the same corners facing the other way.
+    poly_mesh m;
+    m.vertices = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {0, 0, 1}};
+    m.add_face({0, 1, 2, 3});
+    m.add_face({0, 4, 1});
+    const poly_mesh both = two_sided(m);
+    ASSERT_EQ(both.face_count(), 4);
+    EXPECT_EQ(both.corners, (std::vector<std::int32_t>{0, 1, 2, 3, 0, 3, 2, 1, 0, 4, 1, 0, 1, 4}));
+    EXPECT_EQ(both.vertices.size(), m.vertices.size());
+
+    mesh loaded = parse(obj_text(two_sided(bunny())));
+    ASSERT_EQ(loaded.face_count, 2 * 69666);
+    int unpaired = 0;
+    for (int k = 0; k < loaded.face_count; k += 2) {
+        const face f = make_face(loaded, k), g = make_face(loaded, k + 1);
+        unpaired += !(g.vertex[0] == f.vertex[0] && g.vertex[1] == f.vertex[2] && g.vertex[2] == f.vertex[1] &&
+                      g.normal == -f.normal);
+    }
+    EXPECT_EQ(unpaired, 0);
+    release_mesh(&loaded);
+}

@@ -134,7 +134,7 @@ done
 
 # --- arguments --------------------------------------------------------------
 run_in "$work/run" --help
-[ "$status" -eq 0 ] && grep -q '^usage: raytracer-snapshot \[--mesh PATH\] \[--output FILE.png\]$' "$work/out" ||
+[ "$status" -eq 0 ] && grep -q '^usage: raytracer-snapshot \[--mesh PATH\] \[--output FILE.png\] \[--fit\] \[--up AXIS\]$' "$work/out" ||
     fail "--help: status $status"
 for args in "--frobnicate" "--mesh" "--output=" "extra"; do
     # shellcheck disable=SC2086

@@ -20,6 +20,12 @@ if(TARGET raytracer-snapshot)
     COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/formats_e2e.sh $<TARGET_FILE:raytracer-snapshot>
             $<TARGET_FILE:raytracer-meshgen> ${CMAKE_CURRENT_SOURCE_DIR}/assets/bunny.obj
             ${CMAKE_CURRENT_SOURCE_DIR}/docs/raytracer.png)
+  # The picture options: the reference picture, sizes, samples, --fit,
+  # refusals and the progress line on a terminal.
+  add_test(NAME e2e_snapshot_options
+    COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/snapshot_options_e2e.sh $<TARGET_FILE:raytracer-snapshot>
+            ${CMAKE_CURRENT_SOURCE_DIR}/assets/bunny.obj ${CMAKE_CURRENT_SOURCE_DIR}/docs/raytracer.png)
   set_tests_properties(e2e_snapshot e2e_snapshot_default_bunny e2e_snapshot_output e2e_memory e2e_mesh_formats
+    e2e_snapshot_options
     PROPERTIES LABELS e2e TIMEOUT 300)
 endif()
