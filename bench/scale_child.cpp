@@ -11,7 +11,7 @@
 #include <cstring>
 
 #include "app/image.h"
-#include "mesh/load_obj.h"
+#include "mesh/obj/load_obj.h"
 #include "render/camera.h"
 #include "render/render.h"
 #include "scene/scene.h"

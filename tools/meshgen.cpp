@@ -7,7 +7,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "mesh/load_obj.h"
+#include "mesh/mesh.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "mesh/load_obj.h"
+#include "mesh/obj/load_obj.h"
 #include "tools/meshgen.h"
 
 namespace {

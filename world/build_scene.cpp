@@ -7,7 +7,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "mesh/load_obj.h"
+#include "mesh/obj/load_obj.h"
 #include "scene/light.h"
 #include "scene/model.h"
 #include "scene/plane.h"

@@ -6,7 +6,7 @@
 #include <new>
 #include <system_error>
 
-#include "mesh/obj_loader.h"
+#include "mesh/obj/obj_loader.h"
 
 namespace obj {
 

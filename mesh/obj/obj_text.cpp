@@ -6,7 +6,7 @@
 #include <cassert>
 #include <cstring>
 
-#include "mesh/obj_loader.h"
+#include "mesh/obj/obj_loader.h"
 
 namespace obj {
 

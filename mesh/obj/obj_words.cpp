@@ -1,6 +1,6 @@
 // How a word is shown in a message (obj_words.h).
 
-#include "mesh/obj_words.h"
+#include "mesh/obj/obj_words.h"
 
 namespace obj {
 

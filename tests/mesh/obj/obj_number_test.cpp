@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "mesh/load_obj.h"
+#include "mesh/obj/load_obj.h"
 #include "tests/support/obj_outcome.h"
 #include "tests/support/parse_every_way.h"
 

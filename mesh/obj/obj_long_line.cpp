@@ -8,10 +8,10 @@
 #include <cstring>
 #include <string>
 
-#include "mesh/obj_corner.h"
-#include "mesh/obj_lines.h"
-#include "mesh/obj_loader.h"
-#include "mesh/obj_number.h"
+#include "mesh/obj/obj_corner.h"
+#include "mesh/obj/obj_lines.h"
+#include "mesh/obj/obj_loader.h"
+#include "mesh/obj/obj_number.h"
 
 namespace obj {
 

@@ -1,7 +1,7 @@
 // The loader's entry points: a load from memory or from a stream, the mesh
 // handed over at the end, and freeing it. The work is in obj_loader.h.
 
-#include "mesh/load_obj.h"
+#include "mesh/obj/load_obj.h"
 
 #include <cassert>
 #include <cerrno>
@@ -10,7 +10,7 @@
 #include <new>
 #include <thread>
 
-#include "mesh/obj_loader.h"
+#include "mesh/obj/obj_loader.h"
 
 namespace obj {
 

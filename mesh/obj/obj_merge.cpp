@@ -8,8 +8,8 @@
 #include <cstring>
 #include <string>
 
-#include "mesh/obj_lines.h"
-#include "mesh/obj_loader.h"
+#include "mesh/obj/obj_lines.h"
+#include "mesh/obj/obj_loader.h"
 
 namespace obj {
 

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string>
 
-#include "mesh/obj_words.h"
+#include "mesh/obj/obj_words.h"
 
 namespace obj {
 

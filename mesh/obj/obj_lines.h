@@ -19,9 +19,9 @@
 
 #include "math/vector3.h"
 #include "mesh/mesh.h"
-#include "mesh/obj_corner.h"
-#include "mesh/obj_number.h"
-#include "mesh/obj_words.h"
+#include "mesh/obj/obj_corner.h"
+#include "mesh/obj/obj_number.h"
+#include "mesh/obj/obj_words.h"
 
 namespace obj {
 

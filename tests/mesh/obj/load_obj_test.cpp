@@ -2,7 +2,7 @@
 // and streams, the progress report, what lines mean, the messages of bad
 // ones, the default bunny, and the fuzzer's inputs.
 
-#include "mesh/load_obj.h"
+#include "mesh/obj/load_obj.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Face corner words (obj_corner.h).
 
-#include "mesh/obj_corner.h"
+#include "mesh/obj/obj_corner.h"
 
 namespace obj {
 

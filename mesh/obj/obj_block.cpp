@@ -1,10 +1,10 @@
 // One block parsed on its own (obj_block.h).
 
-#include "mesh/obj_block.h"
+#include "mesh/obj/obj_block.h"
 
 #include <algorithm>
 
-#include "mesh/obj_lines.h"
+#include "mesh/obj/obj_lines.h"
 
 namespace obj {
 

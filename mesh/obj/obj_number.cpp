@@ -1,7 +1,7 @@
 // Number words (obj_number.h): the shortcut for plain decimals, strtof for
 // the rest, and long_number's reading of a word fed in pieces.
 
-#include "mesh/obj_number.h"
+#include "mesh/obj/obj_number.h"
 
 #include <cassert>
 #include <cmath>

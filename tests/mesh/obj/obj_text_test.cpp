@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "mesh/load_obj.h"
+#include "mesh/obj/load_obj.h"
 #include "tests/support/parse_every_way.h"
 
 TEST(obj_text, line_ends_byte_order_marks_and_binary) {

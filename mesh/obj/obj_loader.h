@@ -22,8 +22,8 @@
 
 #include "mesh/mesh.h"
 #include "util/mapped_array.h"
-#include "mesh/obj_block.h"
-#include "mesh/obj_words.h"
+#include "mesh/obj/obj_block.h"
+#include "mesh/obj/obj_words.h"
 
 namespace obj {
 
