@@ -1,0 +1,62 @@
+#pragma once
+
+// Face corner words: i, i/t, i//n or i/t/n, each an optionally signed
+// decimal, of which only the vertex index i is kept.
+
+#include <algorithm>
+#include <climits>
+#include <cstddef>
+#include <cstdint>
+
+#include "mesh/obj/chars.h"
+
+namespace obj {
+
+// Every index saturates here, far beyond any vertex count, so that any
+// number of digits fits.
+constexpr long long index_cap = 1LL << 40;
+
+// A vertex slot as a face stores it; one far out of range stays out of range.
+inline std::int32_t clamp_slot(long long slot) {
+    return static_cast<std::int32_t>(std::clamp<long long>(slot, INT32_MIN, INT32_MAX));
+}
+
+// The shortcut for the plain corners of most files: 1 to 12 digits (less
+// than index_cap), then the word's end (or `end`). Returns false for
+// anything else, which corner_reader then reads; on true, `*stop` is the
+// word's end.
+inline bool read_plain_index(const char* p, const char* end, long long* index, const char** stop) {
+    constexpr long most_digits = 12;
+    const char* e = p;
+    std::uint64_t digits = 0;  // wraps harmlessly past 19 digits: the word is refused then
+    while (e < end && is_digit(*e)) digits = digits * 10 + static_cast<unsigned>(*e++ - '0');
+    if (e == p || e - p > most_digits || (e < end && !ends_word(*e))) return false;
+    *index = static_cast<long long>(digits);
+    *stop = e;
+    return true;
+}
+
+// Any corner word, fed in one or more parts.
+class corner_reader {
+public:
+    void add(const char* begin, const char* end) {
+        for (const char* p = begin; p < end; ++p) add(*p);
+    }
+    // Whether the word was a corner, and then its index.
+    bool finish(long long* index) const;
+    // The bytes of the word before its first slash: the index as written.
+    std::size_t index_length() const { return index_length_; }
+
+private:
+    void add(char c);
+
+    enum state : unsigned char { need_sign_or_digit, need_digit, digits, bad };
+    state state_ = need_sign_or_digit;
+    int slashes_ = 0;
+    bool just_slashed_ = false;
+    bool negative_ = false;
+    long long index_ = 0;
+    std::size_t index_length_ = 0;
+};
+
+}  // namespace obj
