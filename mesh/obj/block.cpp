@@ -60,11 +60,11 @@ struct block_sink {
 // The most a block of n bytes can hold (docs/obj-reading.md): a vertex line
 // takes at least 8 bytes with its line end ("v 0 0 0", the last line
 // perhaps without one), a triangle at least 2 ("f 1 1 1" and " 1" for each
-// further corner), and a triangle has three corners.
+// further corner), and a line never makes more corners counted back from
+// it than it has bytes.
 bool block_result::reserve(std::size_t bytes) {
     const auto n = static_cast<std::int64_t>(bytes);
-    const std::int64_t most_faces = n / 2;
-    return vertices.reserve(n / 8 + 1) && faces.reserve(most_faces) && relative_corners.reserve(3 * most_faces);
+    return vertices.reserve(n / 8 + 1) && faces.reserve(n / 2) && relative_corners.reserve(n);
 }
 
 void parse_block(const char* begin, const char* end, block_result& r) {
