@@ -21,17 +21,32 @@ inline std::int32_t clamp_slot(long long slot) {
     return static_cast<std::int32_t>(std::clamp<long long>(slot, INT32_MIN, INT32_MAX));
 }
 
-// The shortcut for the plain corners of most files: 1 to 12 digits (less
-// than index_cap), then the word's end (or `end`). Returns false for
-// anything else, which corner_reader then reads; on true, `*stop` is the
-// word's end.
-inline bool read_plain_index(const char* p, const char* end, long long* index, const char** stop) {
+// The shortcut for the corners of most files: an index of 1 to 12 digits
+// (less than index_cap) and, after it, "/t", "//n" or "/t/n" with unsigned
+// digits, then the word's end (or `end`). Returns false for anything else,
+// which corner_reader then reads; on true, `*index_end` is where the
+// index's digits end and `*stop` the word's end.
+inline bool read_plain_corner(const char* p, const char* end, long long* index, const char** index_end,
+                              const char** stop) {
     constexpr long most_digits = 12;
     const char* e = p;
-    std::uint64_t digits = 0;  // wraps harmlessly past 19 digits: the word is refused then
+    std::uint64_t digits = 0;  // wraps harmlessly past 19 digits: the word is passed on then
     while (e < end && is_digit(*e)) digits = digits * 10 + static_cast<unsigned>(*e++ - '0');
-    if (e == p || e - p > most_digits || (e < end && !ends_word(*e))) return false;
+    if (e == p || e - p > most_digits) return false;
     *index = static_cast<long long>(digits);
+    *index_end = e;
+    if (e < end && *e == '/') {
+        const char* const t = ++e;
+        while (e < end && is_digit(*e)) ++e;
+        if (e < end && *e == '/') {
+            const char* const n = ++e;
+            while (e < end && is_digit(*e)) ++e;
+            if (e == n) return false;
+        } else if (e == t) {
+            return false;
+        }
+    }
+    if (e < end && !ends_word(*e)) return false;
     *stop = e;
     return true;
 }

@@ -86,12 +86,14 @@ public:
     // After line_ends(): the next word as a face corner.
     corner_word corner() {
         corner_word c{};
+        const char* index_end = nullptr;
         const char* stop = nullptr;
-        if (read_plain_index(p_, end_, &c.index, &stop) && (stop < end_ || !has_pieces)) {
+        if (read_plain_corner(p_, end_, &c.index, &index_end, &stop) && (stop < end_ || !has_pieces)) {
             const auto length = static_cast<std::size_t>(stop - p_);
+            const auto index_length = static_cast<std::size_t>(index_end - p_);
             c.ok = true;
             c.word = {p_, length, length};
-            c.index_text = {p_, length, length};
+            c.index_text = {p_, index_length, index_length};
             p_ = stop;
             return c;
         }

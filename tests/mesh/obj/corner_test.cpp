@@ -17,7 +17,7 @@ TEST(corner, forms_signs_and_saturation_whole_and_cut_anywhere) {
         std::size_t index_length;
     } cases[] = {
         {"7", true, 7, 1},         {"+09", true, 9, 3},       {"-3/1/1", true, -3, 2}, {"12//4", true, 12, 2},
-        {"5/-2", true, 5, 1},      {"000000000000042", true, 42, 15},
+        {"5/-2", true, 5, 1},      {"12/7/3", true, 12, 2},   {"000000000000042", true, 42, 15},
         {"99999999999999999999", true, obj::index_cap, 20},  // saturates: larger than any vertex count
         {"1/", false, 0, 0},       {"1//", false, 0, 0},      {"//1", false, 0, 0},    {"1/2/3/4", false, 0, 0},
         {"1/2/", false, 0, 0},     {"0x1", false, 0, 0},      {"--1", false, 0, 0},    {"1-", false, 0, 0},
