@@ -124,6 +124,10 @@ void merger::end_unit(text_end end, int read_error) {
     if (end == text_end::nul_byte) bad_line(lines_ + 1, problem(problem::kind::nul_byte));
     after_unit();
     if (end == text_end::read_error) finish(read_error_message(name_, read_error));
+    // Until a line is bad every v line has made a vertex, unless the
+    // outcome is known already; the first bad line's message is kept.
+    assert(finished_ || counting_ || vertex_lines_ == vertices_.size());
+    assert(counting_ != first_bad_.empty());
 }
 
 void merger::refuse(const problem& why) { finish(line_message(name_, 1, why)); }
@@ -147,7 +151,7 @@ bool merger::bad_line(long long line, const problem& why) {
 
 void merger::note_candidate(long long line, long long index, const word_text& text) {
     if (!candidates_.empty() && index <= candidates_.back().index) return;
-    assert(candidates_.empty() || line >= candidates_.back().line);
+    assert(!counting_ && (candidates_.empty() || line >= candidates_.back().line));
     // Messages show the index as written ("+09"); most are written plainly.
     char plain[24];
     const std::size_t length = write_plain(index, plain);

@@ -102,6 +102,7 @@ unit_kind text_reader::next(text_unit& u) {
         u.size = u.end == text_end::end_of_input ? size : last_line_end(u.text, size);
         return size == 0 && u.end == text_end::end_of_input ? unit_kind::none : unit_kind::lines;
     }
+    assert(size <= 2 * block_);
     const std::size_t cut = last_line_end(u.text, size);
     u.size = cut;
     if (cut == 0) {

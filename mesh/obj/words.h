@@ -8,6 +8,8 @@
 // two are one template, so that a block's words, which never continue
 // elsewhere, cost nothing for the pieces a long line has.
 
+#include <algorithm>
+#include <cassert>
 #include <cstring>
 
 #include "mesh/obj/chars.h"
@@ -128,7 +130,11 @@ private:
     static constexpr bool has_pieces = rest_type::has_pieces;
 
     bool refill() {
-        if constexpr (has_pieces) return rest_->next(&p_, &end_);
+        if constexpr (has_pieces) {
+            if (!rest_->next(&p_, &end_)) return false;
+            assert(p_ < end_ && std::find_if(p_, end_, is_line_end) == end_);
+            return true;
+        }
         return false;
     }
 
