@@ -42,10 +42,12 @@ struct block_sink {
         return true;
     }
     bool face(slot a, slot b, slot c) {
-        const auto face = static_cast<std::int32_t>(r.faces.size());
-        const slot corners[3] = {a, b, c};
-        for (std::int32_t j = 0; j < 3; ++j)
-            if (corners[j].relative) r.relative_corners.push({face, j});
+        if (a.relative || b.relative || c.relative) {
+            const auto face = static_cast<std::int32_t>(r.faces.size());
+            const slot corners[3] = {a, b, c};
+            for (std::int32_t j = 0; j < 3; ++j)
+                if (corners[j].relative) r.relative_corners.push({face, j});
+        }
         r.faces.push(face_corners{{a.value, b.value, c.value}});
         return true;
     }

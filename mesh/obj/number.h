@@ -52,23 +52,23 @@ inline bool read_decimal(const char* p, const char* end, float* out, const char*
         seen += decimals;
     }
     int exponent = 0;
-    if (q < end && (*q == 'e' || *q == 'E')) {
+    if (q < end && !ends_word(*q)) {
+        if (*q != 'e' && *q != 'E') return false;
         ++q;
         const bool exponent_negative = q < end && *q == '-';
         if (q < end && (*q == '-' || *q == '+')) ++q;
         const char* const first = q;
         constexpr int most_exponent_digits = 4;
         for (; q < end && is_digit(*q) && q - first < most_exponent_digits; ++q) exponent = exponent * 10 + (*q - '0');
-        if (q == first) return false;
+        if (q == first || (q < end && !ends_word(*q))) return false;
         if (exponent_negative) exponent = -exponent;
     }
     constexpr int most_digits = 19;  // any 19 digits fit 64 bits
     constexpr std::uint64_t exact_limit = std::uint64_t{1} << 53;
     const int power = exponent - decimals;
-    if (seen == 0 || seen > most_digits || digits > exact_limit || power < -most_power || power > most_power ||
-        (q < end && !ends_word(*q)))
+    if (seen == 0 || seen > most_digits || digits > exact_limit || power < -most_power || power > most_power)
         return false;
-    const double exact = static_cast<double>(digits);
+    const auto exact = static_cast<double>(static_cast<std::int64_t>(digits));
     const double rounded = power < 0 ? exact / powers_of_ten[-power] : exact * powers_of_ten[power];
     if (on_float_halfway(rounded)) return false;
     const auto value = static_cast<float>(rounded);
