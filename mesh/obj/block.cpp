@@ -27,7 +27,7 @@ struct block_sink {
         r.vertices.push(v);
         return true;
     }
-    bool resolve(long long index, const word_text& text, long long, slot* out, problem* why) {
+    bool resolve(long long index, word_text text, long long, slot* out, problem* why) {
         if (index > 0) {
             r.max_index = std::max(r.max_index, index);
             *out = {clamp_slot(index - 1), false};

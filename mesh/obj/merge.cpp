@@ -36,7 +36,7 @@ struct merger::exact_sink {
         m.out_of_memory();
         return false;
     }
-    bool resolve(long long index, const word_text& text, long long line, slot* out, problem* why) {
+    bool resolve(long long index, word_text text, long long line, slot* out, problem* why) {
         const long long known = m.vertices_.size();
         if (index == 0) {
             *why = problem(problem::kind::index_zero, text);
@@ -149,7 +149,7 @@ bool merger::bad_line(long long line, const problem& why) {
     return false;
 }
 
-void merger::note_candidate(long long line, long long index, const word_text& text) {
+void merger::note_candidate(long long line, long long index, word_text text) {
     if (!candidates_.empty() && index <= candidates_.back().index) return;
     assert(!counting_ && (candidates_.empty() || line >= candidates_.back().line));
     // Messages show the index as written ("+09"); most are written plainly.

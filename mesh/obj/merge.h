@@ -54,7 +54,7 @@ private:
     };
 
     bool bad_line(long long line, const problem& why);
-    void note_candidate(long long line, long long index, const word_text& text);
+    void note_candidate(long long line, long long index, word_text text);
     void finish(const std::string& message);
     void after_unit();
 

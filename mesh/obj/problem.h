@@ -32,7 +32,9 @@ struct problem {
 
     problem() = default;
     explicit problem(kind k) : what(k) {}
-    problem(kind k, const word_text& w, long long n = 0) : what(k), word(w), count(n) {}
+    // Words are taken by value here and in the sinks: a reference would
+    // keep the parse's words in memory on its hot path.
+    problem(kind k, word_text w, long long n = 0) : what(k), word(w), count(n) {}
     problem(kind k, const shown_word& w, long long n) : what(k), word(w), count(n) {}
 };
 

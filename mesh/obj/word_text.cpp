@@ -8,7 +8,7 @@
 
 namespace obj {
 
-shown_word::shown_word(const word_text& w) : known(std::min(w.known, shown_bytes)), length(w.length) {
+shown_word::shown_word(word_text w) : known(std::min(w.known, shown_bytes)), length(w.length) {
     assert(w.known == w.length || w.known >= shown_bytes);
     std::memcpy(bytes, w.begin, known);
 }

@@ -31,7 +31,7 @@ struct shown_word {
     std::size_t length = 0;
 
     shown_word() = default;
-    explicit shown_word(const word_text& w);
+    explicit shown_word(word_text w);
     std::string text() const;
 };
 

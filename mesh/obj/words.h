@@ -87,24 +87,21 @@ public:
 
     // After line_ends(): the next word as a face corner.
     corner_word corner() {
-        corner_word c{};
+        // Locals, not the fields of the result, take what the readers
+        // write: the result then need not live in memory.
+        long long index = 0;
         const char* index_end = nullptr;
         const char* stop = nullptr;
-        if (read_plain_corner(p_, end_, &c.index, &index_end, &stop) && (stop < end_ || !has_pieces)) {
-            const auto length = static_cast<std::size_t>(stop - p_);
-            const auto index_length = static_cast<std::size_t>(index_end - p_);
-            c.ok = true;
-            c.word = {p_, length, length};
-            c.index_text = {p_, index_length, index_length};
+        if (read_plain_corner(p_, end_, &index, &index_end, &stop) && (stop < end_ || !has_pieces)) {
+            const char* const begin = p_;
             p_ = stop;
-            return c;
+            return {true, index, whole_word(begin, index_end), whole_word(begin, stop)};
         }
         corner_reader reader;
-        c.word = read_word(reader);
-        c.ok = reader.finish(&c.index);
+        const word_text word = read_word(reader);
+        const bool ok = reader.finish(&index);
         const std::size_t length = reader.index_length();
-        c.index_text = {c.word.begin, length < c.word.known ? length : c.word.known, length};
-        return c;
+        return {ok, index, {word.begin, length < word.known ? length : word.known, length}, word};
     }
 
     // Past the end of the current line.
