@@ -74,21 +74,28 @@ public:
 
     // After line_ends(): the next word as a number (`shown` for a message).
     number_status number(float* out, word_text* shown) {
+        // The shortcut and the reader each write a local of their own: only
+        // the reader's, whose address leaves, lives in memory.
+        float value = 0.0f;
         const char* stop = nullptr;
-        if (read_decimal(p_, end_, out, &stop) && (stop < end_ || !has_pieces)) {
+        if (read_decimal(p_, end_, &value, &stop) && (stop < end_ || !has_pieces)) {
+            *out = value;
             *shown = whole_word(p_, stop);
             p_ = stop;
             return number_status::ok;
         }
         number_reader reader;
         *shown = read_word(reader);
-        return reader.finish(out);
+        float read = 0.0f;
+        const number_status status = reader.finish(&read);
+        *out = read;
+        return status;
     }
 
     // After line_ends(): the next word as a face corner.
     corner_word corner() {
-        // Locals, not the fields of the result, take what the readers
-        // write: the result then need not live in memory.
+        // Locals, not the fields of the result, take what the shortcut and
+        // the reader write: then only the reader's live in memory.
         long long index = 0;
         const char* index_end = nullptr;
         const char* stop = nullptr;
@@ -99,9 +106,10 @@ public:
         }
         corner_reader reader;
         const word_text word = read_word(reader);
-        const bool ok = reader.finish(&index);
+        long long read = 0;
+        const bool ok = reader.finish(&read);
         const std::size_t length = reader.index_length();
-        return {ok, index, {word.begin, length < word.known ? length : word.known, length}, word};
+        return {ok, read, {word.begin, length < word.known ? length : word.known, length}, word};
     }
 
     // Past the end of the current line.
