@@ -16,7 +16,7 @@
 
 #include "bench/scale_child.h"
 #include "mesh/face.h"
-#include "mesh/load_obj.h"
+#include "mesh/mesh.h"
 #include "scene/worker.h"
 
 namespace {

@@ -17,7 +17,7 @@
 #include <new>
 
 #include "mesh/input/block_reader.h"
-#include "mesh/load_obj.h"
+#include "mesh/obj/load_obj.h"
 #include "mesh/ply/load_ply.h"
 #include "mesh/stl/load_stl.h"
 

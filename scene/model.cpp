@@ -3,7 +3,7 @@
 #include <cmath>
 #include <limits>
 
-#include "mesh/load_obj.h"
+#include "mesh/mesh.h"
 #include "scene/bvh_bounds.h"
 
 namespace {

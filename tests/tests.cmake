@@ -1,9 +1,10 @@
 find_package(GTest REQUIRED)
 include(GoogleTest)
 
-# One gtest binary per source folder: tests/<folder>/*_test.cpp.
+# One gtest binary per source folder: tests/<folder>/*_test.cpp, its
+# subfolders (tests/mesh/obj/...) included.
 foreach(folder app scene mesh render world math tools)
-  file(GLOB folder_tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/${folder}/*_test.cpp)
+  file(GLOB_RECURSE folder_tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/${folder}/*_test.cpp)
   if(folder_tests)
     add_executable(${folder}_tests ${folder_tests})
     target_link_libraries(${folder}_tests PRIVATE raytracer_core GTest::gtest GTest::gtest_main)

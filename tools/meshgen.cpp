@@ -6,7 +6,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "mesh/load_obj.h"
+#include "mesh/mesh.h"
 #include "tools/out_buffer.h"
 
 namespace {

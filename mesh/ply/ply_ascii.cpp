@@ -6,8 +6,9 @@
 #include <cmath>
 #include <cstdint>
 
-#include "mesh/obj_number.h"
-#include "mesh/obj_words.h"
+#include "mesh/obj/chars.h"
+#include "mesh/obj/number.h"
+#include "mesh/obj/problem.h"
 #include "mesh/ply/ply_data.h"
 
 namespace ply {
@@ -50,7 +51,7 @@ private:
     bool integer(const ply::element& e, long long* n) {
         const char *b, *w;
         if (!word(&b, &w)) return fail("too few values for element '" + e.name + "'");
-        if (!integer_word(b, w, n)) return fail(obj::whole_word(b, w).quoted() + " is not an integer");
+        if (!integer_word(b, w, n)) return fail(obj::quoted(obj::whole_word(b, w)) + " is not an integer");
         return true;
     }
     bool line(const ply::element& e);
@@ -84,10 +85,10 @@ bool ascii_reader::line(const ply::element& e) {
         // As the OBJ reader reads a coordinate.
         float value = 0.0f;
         const char* stop = nullptr;
-        const obj::number_status status = obj::read_number(b, end_, &value, &stop);
-        if (status != obj::number_status::ok) return fail(obj::number_message(status, obj::whole_word(b, stop)));
+        const obj::number_status status = obj::read_number_word(b, end_, &value, &stop);
+        if (status != obj::number_status::ok) return fail(obj::describe(obj::number_problem(status, obj::whole_word(b, stop))));
         value *= mesh_scale;
-        if (!std::isfinite(value)) return fail(obj::too_large_message(obj::whole_word(b, stop)));
+        if (!std::isfinite(value)) return fail(obj::describe(obj::problem(obj::problem::kind::too_large_to_scale, obj::whole_word(b, stop))));
         xyz[static_cast<int>(p.use) - static_cast<int>(role::x)] = value;
     }
     const char *b, *w;

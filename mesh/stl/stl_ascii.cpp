@@ -9,8 +9,9 @@
 #include <cmath>
 #include <cstdint>
 
-#include "mesh/obj_number.h"
-#include "mesh/obj_words.h"
+#include "mesh/obj/chars.h"
+#include "mesh/obj/number.h"
+#include "mesh/obj/problem.h"
 #include "mesh/stl/stl_data.h"
 
 namespace stl {
@@ -51,7 +52,7 @@ private:
         const std::string expected = std::string("'") + keyword + "'";
         if (!next()) return ended(expected);
         if (is(keyword)) return true;
-        return fail("expected " + expected + ", found " + obj::whole_word(word_, p_).quoted());
+        return fail("expected " + expected + ", found " + obj::quoted(obj::whole_word(word_, p_)));
     }
     // The text ended (or could not be read on) where `expected` was due.
     bool ended(const std::string& expected) {
@@ -84,10 +85,10 @@ bool word_reader::facet() {
             if (!next()) return ended("three numbers");
             // As the OBJ reader reads a coordinate.
             const char* stop = nullptr;
-            const obj::number_status status = obj::read_number(word_, end_, c, &stop);
-            if (status != obj::number_status::ok) return fail(obj::number_message(status, obj::whole_word(word_, stop)));
+            const obj::number_status status = obj::read_number_word(word_, end_, c, &stop);
+            if (status != obj::number_status::ok) return fail(obj::describe(obj::number_problem(status, obj::whole_word(word_, stop))));
             *c *= mesh_scale;
-            if (!std::isfinite(*c)) return fail(obj::too_large_message(obj::whole_word(word_, stop)));
+            if (!std::isfinite(*c)) return fail(obj::describe(obj::problem(obj::problem::kind::too_large_to_scale, obj::whole_word(word_, stop))));
         }
     }
     if (!expect("endloop") || !expect("endfacet")) return false;
@@ -111,10 +112,10 @@ bool word_reader::solids() {
             if (!facet()) return false;
             continue;
         }
-        if (!is("endsolid")) return fail("expected 'facet' or 'endsolid', found " + obj::whole_word(word_, p_).quoted());
+        if (!is("endsolid")) return fail("expected 'facet' or 'endsolid', found " + obj::quoted(obj::whole_word(word_, p_)));
         p_ = end_;  // its name again
         if (!next()) return !text_.failed() || (*error_ = text_.error(), false);
-        if (!is("solid")) return fail("expected 'solid' or the end of the file, found " + obj::whole_word(word_, p_).quoted());
+        if (!is("solid")) return fail("expected 'solid' or the end of the file, found " + obj::quoted(obj::whole_word(word_, p_)));
         p_ = end_;
     }
 }

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "app/image.h"
-#include "mesh/load_obj.h"
+#include "mesh/obj/load_obj.h"
 #include "render/camera.h"
 #include "scene/model.h"
 #include "scene/plane.h"

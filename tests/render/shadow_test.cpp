@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "mesh/load_obj.h"
+#include "mesh/obj/load_obj.h"
 #include "render/camera.h"
 #include "render/render.h"
 #include "render/trace.h"

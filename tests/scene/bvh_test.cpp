@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "mesh/load_obj.h"
+#include "mesh/mesh.h"
 #include "scene/bvh_bounds.h"
 #include "tests/support/bunny.h"
 #include "tests/support/slow_build.h"

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "app/image.h"
-#include "mesh/load_obj.h"
+#include "mesh/obj/load_obj.h"
 #include "render/camera.h"
 #include "render/render.h"
 #include "scene/worker.h"

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "mesh/load_obj.h"
+#include "mesh/obj/load_obj.h"
 #include "tests/support/files.h"
 
 inline std::string bunny_obj_path() { return source_path("assets/bunny.obj"); }

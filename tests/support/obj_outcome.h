@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "mesh/load_obj.h"
+#include "mesh/obj/load_obj.h"
 
 struct obj_outcome {
     bool ok = false;

@@ -10,7 +10,7 @@
 #include <string>
 #include <utility>
 
-#include "mesh/load_obj.h"
+#include "mesh/obj/load_obj.h"
 #include "tests/support/bunny.h"
 
 namespace {

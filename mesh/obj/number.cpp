@@ -1,55 +1,15 @@
-// Number words (obj_number.h): the shortcut for plain decimals, strtof for
-// the rest, and long_number's reading of a word fed in pieces.
+// Number words fed in parts (number.h).
 
-#include "mesh/obj_number.h"
+#include "mesh/obj/number.h"
 
 #include <cassert>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
 namespace obj {
 
 namespace {
-
-// Plain decimals with at most 24 bits of digits and at most ten of them
-// after the point (every coordinate of a typical scan) take a shortcut: the
-// digits and the power of ten are both exact floats, so one IEEE division
-// rounds the exact quotient once, which is the correctly rounded float that
-// strtof returns too. Anything else goes to strtof.
-bool parse_simple_decimal(const char* p, const char* end, float* out) {
-    bool negative = false;
-    if (p < end && (*p == '+' || *p == '-')) negative = *p++ == '-';
-    std::uint32_t digits = 0;
-    int decimals = -1;  // -1 until the point is seen
-    int digit_count = 0;
-    for (; p < end; ++p) {
-        if (*p >= '0' && *p <= '9') {
-            digits = digits * 10 + static_cast<std::uint32_t>(*p - '0');
-            if (digits > (1u << 24)) return false;
-            ++digit_count;
-            if (decimals >= 0 && ++decimals > 10) return false;
-        } else if (*p == '.' && decimals < 0) {
-            decimals = 0;
-        } else {
-            return false;
-        }
-    }
-    if (digit_count == 0) return false;
-    const float value = static_cast<float>(digits) / powers_of_ten[decimals < 0 ? 0 : decimals];
-    *out = negative ? -value : value;
-    return true;
-}
-
-number_status from_strtof(const char* word, std::size_t length, float* out) {
-    char* stop = nullptr;
-    const float value = std::strtof(word, &stop);
-    if (stop != word + length || length == 0) return number_status::not_a_number;
-    if (!std::isfinite(value)) return number_status::not_finite;
-    *out = value;
-    return number_status::ok;
-}
 
 int hex_value(char c) {
     if (is_digit(c)) return c - '0';
@@ -62,24 +22,7 @@ char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' +
 
 }  // namespace
 
-number_status parse_float(const char* begin, const char* end, float* out) {
-    if (parse_simple_decimal(begin, end, out)) return number_status::ok;
-    // strtof wants a terminated string and the text is not terminated, so
-    // the word is copied out first; a longer one is read as it would be in
-    // pieces, which allocates nothing.
-    const std::size_t length = static_cast<std::size_t>(end - begin);
-    char word[512];
-    if (length < sizeof word) {
-        std::memcpy(word, begin, length);
-        word[length] = '\0';
-        return from_strtof(word, length, out);
-    }
-    long_number number;
-    for (const char* p = begin; p < end; ++p) number.add(*p);
-    return number.finish(out);
-}
-
-void long_number::digit(int value, bool after_point) {
+void number_reader::digit(int value, bool after_point) {
     assert(value >= 0 && value < 16);
     if (kept_ == 0 && value == 0) {  // a leading zero
         if (after_point) --scale_;
@@ -92,7 +35,7 @@ void long_number::digit(int value, bool after_point) {
     }
 }
 
-void long_number::add(char c) {
+void number_reader::add(char c) {
     const bool decimal_digit = is_digit(c);
     const int hex = hex_value(c);
     const char l = lower(c);
@@ -208,7 +151,7 @@ void long_number::add(char c) {
     }
 }
 
-number_status long_number::finish(float* out) const {
+number_status number_reader::finish(float* out) const {
     switch (state_) {
     case zero:
     case int_digits:
@@ -227,9 +170,9 @@ number_status long_number::finish(float* out) const {
     default:
         return number_status::not_a_number;
     }
-    char word[kept_digits + 32];
     // A sign, "0x", the digits, the sticky digit, the exponent's letter and
     // sign, its seven digits at most, and the NUL.
+    char word[kept_digits + 32];
     static_assert(sizeof word >= 1 + 2 + kept_digits + 1 + 2 + 7 + 1, "the short word always fits");
     std::size_t length = 0;
     if (negative_) word[length++] = '-';
@@ -240,8 +183,7 @@ number_status long_number::finish(float* out) const {
             word[length++] = '0';
             word[length++] = 'x';
         }
-        std::memcpy(word + length, digits_, static_cast<std::size_t>(kept_));
-        length += static_cast<std::size_t>(kept_);
+        for (int i = 0; i < kept_; ++i) word[length++] = digits_[i];
         long long scale = scale_;
         if (sticky_) {
             // Any nonzero digit after the kept ones: a 1 in the next place
@@ -256,14 +198,22 @@ number_status long_number::finish(float* out) const {
         length += static_cast<std::size_t>(
             std::snprintf(word + length, sizeof word - length, "%c%lld", hex_ ? 'p' : 'e', exponent));
     }
+    assert(length < sizeof word);
     word[length] = '\0';
-    return from_strtof(word, length, out);
+    char* stop = nullptr;
+    const float value = std::strtof(word, &stop);
+    assert(stop == word + length);
+    if (!std::isfinite(value)) return number_status::not_finite;
+    *out = value;
+    return number_status::ok;
 }
 
-std::string number_message(number_status status, const word_text& word) {
-    return word.quoted() + (status == number_status::not_a_number ? " is not a number" : " is not a finite number");
+number_status read_number_word(const char* p, const char* end, float* out, const char** stop) {
+    if (read_decimal(p, end, out, stop)) return number_status::ok;
+    *stop = word_end(p, end);
+    number_reader reader;
+    reader.add(p, *stop);
+    return reader.finish(out);
 }
-
-std::string too_large_message(const word_text& word) { return word.quoted() + " is too large to scale by 5000"; }
 
 }  // namespace obj

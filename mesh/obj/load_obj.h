@@ -1,5 +1,7 @@
 #pragma once
 
+// Loading Wavefront OBJ meshes: the one public header of mesh/obj/.
+
 #include <cstddef>
 #include <cstdio>
 #include <string>
@@ -15,7 +17,9 @@ constexpr std::size_t obj_block_size = std::size_t{1} << 18;
 // both arrays allocated at their exact sizes (`m`'s old arrays are not
 // freed; release_mesh frees the new ones). On a rejected file returns false,
 // leaves `m` untouched and sets `error` to "NAME:LINE: what is wrong" for
-// the first bad line (or "NAME: out of memory after N faces").
+// the first bad line (or "NAME: out of memory after N faces"). A line
+// holding a NUL byte is bad, and nothing after it is read: an index above
+// it naming a vertex that did not come before it is then bad too.
 //
 // Accepted text: lines end with LF, CR LF or CR; a UTF-8 byte-order mark at
 // the start is skipped; UTF-16 and any NUL byte are refused. "v x y z" lines
@@ -32,7 +36,8 @@ bool parse_obj(const char* data, std::size_t size, const char* name, mesh* m, st
 
 // Reads the stream from where it stands to its end, in bounded memory,
 // closes it, and, if the file is accepted, prints the progress lines.
-// Returns false (nothing printed, `error` set as for parse_obj, or to
-// "cannot read NAME: why") when the file is rejected or unreadable.
+// Returns false (nothing printed, `error` set as for parse_obj) when the
+// file is rejected, or when reading fails ("cannot read NAME: why") before
+// a bad line has decided it.
 bool load_obj(std::FILE* stream, mesh* m, const char* name, std::string* error,
               std::size_t block_size = obj_block_size, int threads = 0);
