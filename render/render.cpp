@@ -10,7 +10,7 @@
 
 #include "app/image.h"
 #include "render/trace.h"
-#include "scene/worker.h"
+#include "util/worker.h"
 
 namespace {
 
@@ -70,7 +70,7 @@ void render_row(scene* s, const camera& cam, int y, float* row) {
 
 void render_picture(scene* s, const camera& cam, int threads, bool show_progress, float* picture) {
     if (threads <= 0) threads = static_cast<int>(std::thread::hardware_concurrency());
-    threads = std::clamp(threads, 1, std::min(max_workers, image_height));
+    threads = std::clamp(threads, 1, std::min(util::max_workers, image_height));
 
     // Rows go out in runs. The picture is stored by column, so neighbouring
     // rows share cache lines: two threads on rows y and y + 1 would keep
@@ -115,7 +115,7 @@ void render_picture(scene* s, const camera& cam, int threads, bool show_progress
     for (int w = 1; w < threads; ++w) {
         try {
             helpers.emplace_back([&work, w] {
-                current_worker = w;
+                util::current_worker = w;
                 work(false);
             });
         } catch (const std::system_error&) {
@@ -123,12 +123,12 @@ void render_picture(scene* s, const camera& cam, int threads, bool show_progress
         }
     }
 
-    const int caller_worker = current_worker;
-    current_worker = 0;
+    const int caller_worker = util::current_worker;
+    util::current_worker = 0;
     work(show_progress);
     for (std::thread& t : helpers) t.join();
     if (show_progress) print_finished_rows();
-    current_worker = caller_worker;
+    util::current_worker = caller_worker;
 }
 
 void render() {

@@ -11,7 +11,7 @@ void render();
 // column, three floats a pixel), on `threads` threads (0: one per hardware
 // thread; never more than max_workers). Rows are handed out in runs of a
 // few as threads come free. Each helper thread runs as its own worker
-// (scene/worker.h), the calling thread as worker 0, so the picture is the
+// (util/worker.h), the calling thread as worker 0, so the picture is the
 // same bit for bit whatever the thread count. With `show_progress` the
 // calling thread prints the progress dots of each row once it and all rows
 // above it are finished: the dots come out in pixel order, the same 84 of

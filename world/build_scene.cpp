@@ -16,24 +16,19 @@
 namespace {
 
 // The mesh from `path`, or null with the reason in `error`.
-mesh* load_mesh(const char* path, std::string* error) {
+owned_mesh load_mesh(const char* path, std::string* error) {
     std::FILE* stream = std::fopen(path, "r");
     if (!stream) {
         *error = std::string("cannot open ") + path + ": " + std::strerror(errno);
         return nullptr;
     }
-    mesh* m = nullptr;
-    try {
-        m = new mesh;
-    } catch (const std::bad_alloc&) {
+    owned_mesh m(new (std::nothrow) mesh);
+    if (!m) {
         std::fclose(stream);
         *error = std::string(path) + ": out of memory before loading";
         return nullptr;
     }
-    if (!load_obj(stream, m, path, error)) {
-        delete m;
-        return nullptr;
-    }
+    if (!load_obj(stream, m.get(), path, error)) return nullptr;
     return m;
 }
 
@@ -46,8 +41,9 @@ bool build_scene(const char* mesh_path, std::string* error) {
     if (!error) error = &ignored;
     scene* s = current_scene;
     try {
-        // One light: the picture is defined with one.
-        s->lights = new light*[1];
+        // One light: the picture is defined with one. Both arrays start
+        // empty, so that a scene left half built is still freed whole.
+        s->lights = new light*[1]();
         s->light_count = 1;
         s->lights[0] = new light{{0.94f, 0.94f, 0.737f}, {-2000.0f, 1500.0f, -3000.0f}};
 
@@ -74,13 +70,14 @@ bool build_scene(const char* mesh_path, std::string* error) {
 
     // The loader prints its lines once the whole file is read; the mesh's
     // material is set only once the model exists.
-    mesh* loaded = load_mesh(mesh_path, error);
+    owned_mesh loaded = load_mesh(mesh_path, error);
     if (!loaded) return false;
     const int triangles = loaded->face_count;
     model* bunny = nullptr;
-    // A model that fails to build frees the mesh it was handed.
+    // The mesh goes to the model only once the model's memory is had; a
+    // model that fails to build frees it.
     try {
-        bunny = new model(loaded);
+        bunny = new model(std::move(loaded));
     } catch (const std::bad_alloc&) {
         *error = std::string(mesh_path) + ": out of memory building the model (" + std::to_string(triangles) +
                  " triangles)";

@@ -1,4 +1,4 @@
-#include "scene/bvh.h"
+#include "bvh/bvh.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "mesh/load_obj.h"
-#include "scene/bvh_bounds.h"
+#include "bvh/reach.h"
 #include "tests/support/bunny.h"
 #include "tests/support/slow_build.h"
 #include "tests/support/triangle_soup.h"

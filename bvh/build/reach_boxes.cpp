@@ -1,0 +1,130 @@
+#include <emmintrin.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "bvh/build/corners.h"
+#include "bvh/build/grid.h"
+#include "bvh/build/stages.h"
+#include "bvh/reach.h"
+#include "util/parallel_for.h"
+
+namespace bvh_build {
+
+namespace {
+
+// One triangle's corners, its tagged reach box (or nothing, for a triangle
+// that can never be hit), and the doubled centre of its corners' box.
+struct reach_entry {
+    vector3 corner[3];
+    bool hit_able = false;
+    vbox box;
+
+    reach_entry(const mesh& m, int k, bool with_box) {
+        for (int j = 0; j < 3; ++j) corner[j] = corner_of(m, k, j);
+        const vector3 face_normal = cross(corner[1] - corner[0], corner[2] - corner[0]);
+        if (!with_box) {
+            hit_able = !(face_normal.x == 0.0f && face_normal.y == 0.0f && face_normal.z == 0.0f);
+            return;
+        }
+        const triangle_shape shape = shape_of(corner, face_normal);
+        hit_able = shape.kind != triangle_kind::degenerate;
+        if (!hit_able) return;
+        box = tagged_box(reach_box(corner, shape), triangle_tag::of(k, shape.kind == triangle_kind::sliver));
+    }
+
+    __m128 corner_centre() const {
+        const __m128 a = _mm_setr_ps(corner[0].x, corner[0].y, corner[0].z, 0.0f);
+        const __m128 b = _mm_setr_ps(corner[1].x, corner[1].y, corner[1].z, 0.0f);
+        const __m128 c = _mm_setr_ps(corner[2].x, corner[2].y, corner[2].z, 0.0f);
+        return _mm_add_ps(_mm_min_ps(_mm_min_ps(a, b), c), _mm_max_ps(_mm_max_ps(a, b), c));
+    }
+};
+
+// How far ahead of the triangle it reads a pass fetches corners.
+constexpr int prefetch_distance = 16;
+
+void prefetch_ahead(const mesh& m, int k, util::index_range run) {
+    if (k + prefetch_distance < run.end) prefetch_corners(m, k + prefetch_distance);
+}
+
+util::index_range all_faces(const mesh& m) { return {0, std::max(m.face_count, 0)}; }
+
+}  // namespace
+
+box_list reach_boxes(const mesh& m, const config& c, part& whole) {
+    const util::index_range faces = all_faces(m);
+    box_list boxes(static_cast<std::size_t>(faces.size()));
+    const int chunks = c.chunks_for(faces.size());
+    std::vector<int> kept(static_cast<std::size_t>(chunks), 0);
+    std::vector<part> parts(static_cast<std::size_t>(chunks));
+    util::parallel_for(faces, chunks, chunks, [&](int chunk, util::index_range run) {
+        int out = run.begin;
+        for (int k = run.begin; k < run.end; ++k) {
+            prefetch_ahead(m, k, run);
+            const reach_entry e(m, k, true);
+            if (!e.hit_able) continue;
+            boxes.put(static_cast<std::size_t>(out++), e.box);
+            parts[static_cast<std::size_t>(chunk)].take(e.box);
+        }
+        kept[static_cast<std::size_t>(chunk)] = out - run.begin;
+    });
+    // Close the gaps the left-out triangles left, keeping mesh order.
+    std::size_t size = 0;
+    for (int chunk = 0; chunk < chunks; ++chunk) {
+        const std::size_t begin = static_cast<std::size_t>(util::piece(faces, chunk, chunks).begin);
+        const std::size_t count = static_cast<std::size_t>(kept[static_cast<std::size_t>(chunk)]);
+        if (size != begin) std::memmove(boxes.data() + size, boxes.data() + begin, sizeof(vbox) * count);
+        size += count;
+        whole.take(parts[static_cast<std::size_t>(chunk)]);
+    }
+    boxes.shrink(size);
+    return boxes;
+}
+
+// A first pass counts each cell's triangles, a second writes each box
+// straight into its cell's run. That reads the corners twice but writes
+// the boxes once, rather than writing them in mesh order and then again,
+// sorted, into a second array as large.
+box_list reach_boxes_in_cells(const mesh& m, const config& c, part& whole, std::vector<util::index_range>& cells) {
+    const util::index_range faces = all_faces(m);
+    vbox vertices;
+    for (int i = 0; i < m.vertex_count; ++i)
+        vertices.grow(_mm_setr_ps(m.vertices[i].x, m.vertices[i].y, m.vertices[i].z, 0.0f));
+    vbox centres;  // every corner box's doubled centre lies in here
+    centres.lo = _mm_add_ps(vertices.lo, vertices.lo);
+    centres.hi = _mm_add_ps(vertices.hi, vertices.hi);
+    const cell_grid grid(centres);
+
+    const int chunks = c.threads;
+    std::vector<std::vector<int>> at(static_cast<std::size_t>(chunks), std::vector<int>(config::cell_count, 0));
+    util::parallel_for(faces, chunks, chunks, [&](int chunk, util::index_range run) {
+        std::vector<int>& count = at[static_cast<std::size_t>(chunk)];
+        for (int k = run.begin; k < run.end; ++k) {
+            prefetch_ahead(m, k, run);
+            const reach_entry e(m, k, false);
+            if (e.hit_able) ++count[grid.cell(e.corner_centre())];
+        }
+    });
+    cells = place_cells(at, 0);
+    const int total = cells.empty() ? 0 : cells.back().end;
+    box_list boxes(static_cast<std::size_t>(total));
+    std::vector<part> parts(static_cast<std::size_t>(chunks));
+    util::parallel_for(faces, chunks, chunks, [&](int chunk, util::index_range run) {
+        std::vector<int>& to = at[static_cast<std::size_t>(chunk)];
+        for (int k = run.begin; k < run.end; ++k) {
+            prefetch_ahead(m, k, run);
+            const reach_entry e(m, k, true);
+            if (!e.hit_able) continue;
+            boxes.put(static_cast<std::size_t>(to[grid.cell(e.corner_centre())]++), e.box);
+            parts[static_cast<std::size_t>(chunk)].take(e.box);
+        }
+    });
+    for (const part& p : parts) whole.take(p);
+    check_cell_order(cells, [&](int k) {
+        return grid.cell(reach_entry(m, tag_of(boxes[static_cast<std::size_t>(k)]).index(), false).corner_centre());
+    });
+    return boxes;
+}
+
+}  // namespace bvh_build
