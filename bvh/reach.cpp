@@ -2,7 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
+
+#include "math/float_step.h"
 
 namespace {
 
@@ -20,12 +21,11 @@ constexpr double magnitude_factor = 48.0;
 constexpr double sliver_shape_factor = 8.0;
 constexpr double sliver_size_factor = 8.0;
 
-// The largest float at or below x (the float just below an overflowing
-// rounding being the largest finite one).
+// The largest float at or below x (below an overflowing rounding, the
+// largest finite one).
 float round_down(double x) {
     const float f = static_cast<float>(x);
-    if (!(static_cast<double>(f) > x)) return f;
-    return std::nextafter(f, -std::numeric_limits<float>::infinity());
+    return static_cast<double>(f) > x ? next_float_down(f) : f;
 }
 
 float round_up(double x) { return -round_down(-x); }

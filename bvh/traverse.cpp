@@ -3,10 +3,10 @@
 #include <cassert>
 #include <cmath>
 #include <cstdint>
-#include <limits>
 #include <utility>
 
 #include "bvh/bvh.h"
+#include "math/float_step.h"
 #include "ray_triangle/sliver.h"
 
 // The traversal: nearest box first, the others on a stack with the distance
@@ -133,7 +133,7 @@ struct nearest_hit {
         best = d;
         hit.index = index;
         hit.normal = normal;
-        limit = std::nextafter(best, std::numeric_limits<float>::infinity());
+        limit = next_float_up(best);
     }
 };
 

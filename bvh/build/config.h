@@ -24,15 +24,16 @@ struct config {
     // coarse grid (clusters.cpp), and the fold is shared out by subtree.
     int cluster_threshold = 1 << 18;
 
-    // The heuristic's prices: one four-box node test, one four-triangle
-    // packet test.
-    float node_cost = 1.0f;
-    float packet_cost = 1.0f;
-
     // How many of `items` chunks a parallel pass over them is cut into.
     int chunks_for(std::int64_t items) const { return items >= min_parallel_items ? threads : 1; }
 
-    // --- structural limits -------------------------------------------------
+    // --- fixed at compile time: the heuristic's innermost loops and the
+    // arrays and the depth bound depend on these ---------------------------
+
+    // The heuristic's prices: one four-box node test, one four-triangle
+    // packet test.
+    static constexpr float node_cost = 1.0f;
+    static constexpr float packet_cost = 1.0f;
 
     // Bins per axis of the heuristic.
     static constexpr int bin_count = 16;

@@ -13,33 +13,28 @@ namespace bvh_build {
 
 namespace {
 
-// One triangle's corners, its tagged reach box (or nothing, for a triangle
-// that can never be hit), and the doubled centre of its corners' box.
-struct reach_entry {
-    vector3 corner[3];
-    bool hit_able = false;
-    vbox box;
+// Triangle k's tagged reach box, into `box`; false for a triangle that can
+// never be hit (a zero normal).
+inline bool tagged_reach_box(const mesh& m, int k, vbox& box) {
+    const vector3 corner[3] = {corner_of(m, k, 0), corner_of(m, k, 1), corner_of(m, k, 2)};
+    const triangle_shape shape = shape_of(corner, cross(corner[1] - corner[0], corner[2] - corner[0]));
+    if (shape.kind == triangle_kind::degenerate) return false;
+    box = tagged_box(reach_box(corner, shape), triangle_tag::of(k, shape.kind == triangle_kind::sliver));
+    return true;
+}
 
-    reach_entry(const mesh& m, int k, bool with_box) {
-        for (int j = 0; j < 3; ++j) corner[j] = corner_of(m, k, j);
-        const vector3 face_normal = cross(corner[1] - corner[0], corner[2] - corner[0]);
-        if (!with_box) {
-            hit_able = !(face_normal.x == 0.0f && face_normal.y == 0.0f && face_normal.z == 0.0f);
-            return;
-        }
-        const triangle_shape shape = shape_of(corner, face_normal);
-        hit_able = shape.kind != triangle_kind::degenerate;
-        if (!hit_able) return;
-        box = tagged_box(reach_box(corner, shape), triangle_tag::of(k, shape.kind == triangle_kind::sliver));
-    }
-
-    __m128 corner_centre() const {
-        const __m128 a = _mm_setr_ps(corner[0].x, corner[0].y, corner[0].z, 0.0f);
-        const __m128 b = _mm_setr_ps(corner[1].x, corner[1].y, corner[1].z, 0.0f);
-        const __m128 c = _mm_setr_ps(corner[2].x, corner[2].y, corner[2].z, 0.0f);
-        return _mm_add_ps(_mm_min_ps(_mm_min_ps(a, b), c), _mm_max_ps(_mm_max_ps(a, b), c));
-    }
-};
+// Whether triangle k can be hit at all, and the doubled centre of its
+// corners' box, which is what picks its grid cell.
+inline bool corner_centre(const mesh& m, int k, __m128& centre) {
+    const vector3 corner[3] = {corner_of(m, k, 0), corner_of(m, k, 1), corner_of(m, k, 2)};
+    const vector3 n = cross(corner[1] - corner[0], corner[2] - corner[0]);
+    if (n.x == 0.0f && n.y == 0.0f && n.z == 0.0f) return false;
+    const __m128 a = _mm_setr_ps(corner[0].x, corner[0].y, corner[0].z, 0.0f);
+    const __m128 b = _mm_setr_ps(corner[1].x, corner[1].y, corner[1].z, 0.0f);
+    const __m128 c = _mm_setr_ps(corner[2].x, corner[2].y, corner[2].z, 0.0f);
+    centre = _mm_add_ps(_mm_min_ps(_mm_min_ps(a, b), c), _mm_max_ps(_mm_max_ps(a, b), c));
+    return true;
+}
 
 // How far ahead of the triangle it reads a pass fetches corners.
 constexpr int prefetch_distance = 16;
@@ -59,13 +54,14 @@ box_list reach_boxes(const mesh& m, const config& c, part& whole) {
     std::vector<int> kept(static_cast<std::size_t>(chunks), 0);
     std::vector<part> parts(static_cast<std::size_t>(chunks));
     util::parallel_for(faces, chunks, chunks, [&](int chunk, util::index_range run) {
+        part& bounds = parts[static_cast<std::size_t>(chunk)];
         int out = run.begin;
         for (int k = run.begin; k < run.end; ++k) {
             prefetch_ahead(m, k, run);
-            const reach_entry e(m, k, true);
-            if (!e.hit_able) continue;
-            boxes.put(static_cast<std::size_t>(out++), e.box);
-            parts[static_cast<std::size_t>(chunk)].take(e.box);
+            vbox box;
+            if (!tagged_reach_box(m, k, box)) continue;
+            boxes.put(static_cast<std::size_t>(out++), box);
+            bounds.take(box);
         }
         kept[static_cast<std::size_t>(chunk)] = out - run.begin;
     });
@@ -102,8 +98,8 @@ box_list reach_boxes_in_cells(const mesh& m, const config& c, part& whole, std::
         std::vector<int>& count = at[static_cast<std::size_t>(chunk)];
         for (int k = run.begin; k < run.end; ++k) {
             prefetch_ahead(m, k, run);
-            const reach_entry e(m, k, false);
-            if (e.hit_able) ++count[grid.cell(e.corner_centre())];
+            __m128 centre;
+            if (corner_centre(m, k, centre)) ++count[grid.cell(centre)];
         }
     });
     cells = place_cells(at, 0);
@@ -112,17 +108,21 @@ box_list reach_boxes_in_cells(const mesh& m, const config& c, part& whole, std::
     std::vector<part> parts(static_cast<std::size_t>(chunks));
     util::parallel_for(faces, chunks, chunks, [&](int chunk, util::index_range run) {
         std::vector<int>& to = at[static_cast<std::size_t>(chunk)];
+        part& bounds = parts[static_cast<std::size_t>(chunk)];
         for (int k = run.begin; k < run.end; ++k) {
             prefetch_ahead(m, k, run);
-            const reach_entry e(m, k, true);
-            if (!e.hit_able) continue;
-            boxes.put(static_cast<std::size_t>(to[grid.cell(e.corner_centre())]++), e.box);
-            parts[static_cast<std::size_t>(chunk)].take(e.box);
+            vbox box;
+            __m128 centre;
+            if (!corner_centre(m, k, centre) || !tagged_reach_box(m, k, box)) continue;
+            boxes.put(static_cast<std::size_t>(to[grid.cell(centre)]++), box);
+            bounds.take(box);
         }
     });
     for (const part& p : parts) whole.take(p);
     check_cell_order(cells, [&](int k) {
-        return grid.cell(reach_entry(m, tag_of(boxes[static_cast<std::size_t>(k)]).index(), false).corner_centre());
+        __m128 centre;
+        corner_centre(m, tag_of(boxes[static_cast<std::size_t>(k)]).index(), centre);
+        return grid.cell(centre);
     });
     return boxes;
 }

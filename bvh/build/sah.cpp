@@ -163,7 +163,7 @@ struct builder {
     }
 
     // Leaves are priced by the packets of four they fill.
-    float leaf_cost(int count) const { return c.packet_cost * static_cast<float>((count + 3) / 4); }
+    static float leaf_cost(int count) { return config::packet_cost * static_cast<float>((count + 3) / 4); }
 
     // The boxes swept so far on each axis, and their counts; add() takes in
     // one more bin and returns, lane by lane, half the surface area of each
@@ -172,7 +172,7 @@ struct builder {
         vbox box[3];
         __m128i n = _mm_setzero_si128();
 
-        __m128 add(const bins& from, int b, float packet_cost) {
+        __m128 add(const bins& from, int b) {
             alignas(16) std::int32_t counts[4] = {from.count[b][0], from.count[b][1], from.count[b][2], 0};
             n = _mm_add_epi32(n, _mm_load_si128(reinterpret_cast<const __m128i*>(counts)));
             __m128 d[4];
@@ -184,7 +184,7 @@ struct builder {
             _MM_TRANSPOSE4_PS(d[0], d[1], d[2], d[3]);  // now x, y, z extents of the three axes' boxes
             const __m128 area = _mm_add_ps(_mm_add_ps(_mm_mul_ps(d[0], d[1]), _mm_mul_ps(d[1], d[2])), _mm_mul_ps(d[2], d[0]));
             const __m128 packets = _mm_cvtepi32_ps(_mm_srli_epi32(_mm_add_epi32(n, _mm_set1_epi32(3)), 2));
-            return _mm_mul_ps(area, _mm_mul_ps(packets, _mm_set1_ps(packet_cost)));
+            return _mm_mul_ps(area, _mm_mul_ps(packets, _mm_set1_ps(config::packet_cost)));
         }
     };
 
@@ -221,13 +221,13 @@ struct builder {
         const __m128i axes_in_use = _mm_castps_si128(_mm_cmpgt_ps(scale_v, _mm_setzero_ps()));
         __m128 right_cost[bin_count];
         sweep_state acc;
-        for (int b = used_bins - 1; b > 0; --b) right_cost[b] = acc.add(total, b, c.packet_cost);
+        for (int b = used_bins - 1; b > 0; --b) right_cost[b] = acc.add(total, b);
         acc = sweep_state();
         __m128 best_v = _mm_set1_ps(std::numeric_limits<float>::infinity());
         __m128i best_bin_v = _mm_set1_epi32(-1);
         const __m128i everything = _mm_set1_epi32(count);
         for (int b = 0; b < used_bins - 1; ++b) {
-            const __m128 cost = _mm_add_ps(acc.add(total, b, c.packet_cost), right_cost[b + 1]);
+            const __m128 cost = _mm_add_ps(acc.add(total, b), right_cost[b + 1]);
             // A split must leave something on each side, on an axis with extent.
             const __m128i some = _mm_andnot_si128(_mm_or_si128(_mm_cmpeq_epi32(acc.n, _mm_setzero_si128()),
                                                                 _mm_cmpeq_epi32(acc.n, everything)),
@@ -252,7 +252,7 @@ struct builder {
         if (best_axis < 0) return -1;
 
         const float area = half_area(whole.bounds);
-        const float split_cost = c.node_cost + (area > 0.0f ? best_cost / area : leaf_cost(count));
+        const float split_cost = config::node_cost + (area > 0.0f ? best_cost / area : leaf_cost(count));
         if (count <= max_leaf_size && leaf_cost(count) <= split_cost) return leaf_is_cheaper;
 
         // In place, from both ends; every box is classified exactly once.
