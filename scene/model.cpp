@@ -1,7 +1,8 @@
 #include "scene/model.h"
 
 #include <cmath>
-#include <limits>
+
+#include "math/float_step.h"
 
 
 namespace {
@@ -54,7 +55,7 @@ model::model(owned_mesh loaded) : geometry(std::move(loaded)) {
         }
         farthest = std::fmax(farthest, std::sqrt(squared));
     }
-    bounds->radius = std::nextafter(static_cast<float>(farthest), std::numeric_limits<float>::infinity());
+    bounds->radius = next_float_up(static_cast<float>(farthest));
 }
 
 bool model::may_hit(const ray& r, float distance) const {
