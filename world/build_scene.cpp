@@ -22,8 +22,10 @@ owned_mesh load_mesh(const char* path, std::string* error) {
         *error = std::string("cannot open ") + path + ": " + std::strerror(errno);
         return nullptr;
     }
-    owned_mesh m(new (std::nothrow) mesh);
-    if (!m) {
+    owned_mesh m;
+    try {
+        m.reset(new mesh);
+    } catch (const std::bad_alloc&) {
         std::fclose(stream);
         *error = std::string(path) + ": out of memory before loading";
         return nullptr;
