@@ -91,13 +91,14 @@ void fill_leaves(const mesh& m, const leaf_faces& faces, const config& c, bvh& t
     const int packet_count = static_cast<int>(tree.packets.size());
     util::parallel_for({0, packet_count}, c.chunks_for(packet_count), c.threads, [&](int, util::index_range run) {
         for (int k = run.begin; k < run.end; ++k) {
+            const std::int32_t* lanes = &faces.packet_lanes[4 * static_cast<std::size_t>(k)];
             if (k + prefetch_packets < run.end) {
                 for (int lane = 0; lane < 4; ++lane) {
-                    const std::int32_t face = faces.packet_lanes[4 * static_cast<std::size_t>(k + prefetch_packets) + static_cast<std::size_t>(lane)];
+                    const std::int32_t face = lanes[4 * prefetch_packets + lane];
                     if (face >= 0) prefetch_corners(m, face);
                 }
             }
-            fill_packet(m, &faces.packet_lanes[4 * static_cast<std::size_t>(k)], tree.packets[static_cast<std::size_t>(k)]);
+            fill_packet(m, lanes, tree.packets[static_cast<std::size_t>(k)]);
         }
     });
     const int sliver_count = static_cast<int>(tree.slivers.size());

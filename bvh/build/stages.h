@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <vector>
 
+#include "bvh/build/binary_tree.h"
 #include "bvh/build/box.h"
 #include "bvh/build/box_list.h"
-#include "bvh/build/binary_tree.h"
 #include "bvh/build/config.h"
 #include "bvh/bvh.h"
 #include "mesh/mesh.h"
