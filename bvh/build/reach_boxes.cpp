@@ -13,28 +13,37 @@ namespace bvh_build {
 
 namespace {
 
-// Triangle k's tagged reach box, into `box`; false for a triangle that can
-// never be hit (a zero normal).
-inline bool tagged_reach_box(const mesh& m, int k, vbox& box) {
-    const vector3 corner[3] = {corner_of(m, k, 0), corner_of(m, k, 1), corner_of(m, k, 2)};
-    const triangle_shape shape = shape_of(corner, cross(corner[1] - corner[0], corner[2] - corner[0]));
-    if (shape.kind == triangle_kind::degenerate) return false;
-    box = tagged_box(reach_box(corner, shape), triangle_tag::of(k, shape.kind == triangle_kind::sliver));
-    return true;
-}
+// Triangle k's corners, read once for all that is made of them.
+struct corners {
+    vector3 v[3];
 
-// Whether triangle k can be hit at all, and the doubled centre of its
-// corners' box, which is what picks its grid cell.
-inline bool corner_centre(const mesh& m, int k, __m128& centre) {
-    const vector3 corner[3] = {corner_of(m, k, 0), corner_of(m, k, 1), corner_of(m, k, 2)};
-    const vector3 n = cross(corner[1] - corner[0], corner[2] - corner[0]);
-    if (n.x == 0.0f && n.y == 0.0f && n.z == 0.0f) return false;
-    const __m128 a = _mm_setr_ps(corner[0].x, corner[0].y, corner[0].z, 0.0f);
-    const __m128 b = _mm_setr_ps(corner[1].x, corner[1].y, corner[1].z, 0.0f);
-    const __m128 c = _mm_setr_ps(corner[2].x, corner[2].y, corner[2].z, 0.0f);
-    centre = _mm_add_ps(_mm_min_ps(_mm_min_ps(a, b), c), _mm_max_ps(_mm_max_ps(a, b), c));
-    return true;
-}
+    corners(const mesh& m, int k) : v{corner_of(m, k, 0), corner_of(m, k, 1), corner_of(m, k, 2)} {}
+
+    vector3 face_normal() const { return cross(v[1] - v[0], v[2] - v[0]); }
+
+    // A triangle with a zero normal can never be hit.
+    bool can_be_hit() const {
+        const vector3 n = face_normal();
+        return !(n.x == 0.0f && n.y == 0.0f && n.z == 0.0f);
+    }
+
+    // The doubled centre of the corners' box: what picks the grid cell.
+    __m128 centre() const {
+        const __m128 a = _mm_setr_ps(v[0].x, v[0].y, v[0].z, 0.0f);
+        const __m128 b = _mm_setr_ps(v[1].x, v[1].y, v[1].z, 0.0f);
+        const __m128 c = _mm_setr_ps(v[2].x, v[2].y, v[2].z, 0.0f);
+        return _mm_add_ps(_mm_min_ps(_mm_min_ps(a, b), c), _mm_max_ps(_mm_max_ps(a, b), c));
+    }
+
+    // Triangle k's tagged reach box, into `box`; false for a triangle that
+    // can never be hit.
+    bool tagged_reach_box(int k, vbox& box) const {
+        const triangle_shape shape = shape_of(v, face_normal());
+        if (shape.kind == triangle_kind::degenerate) return false;
+        box = tagged_box(reach_box(v, shape), triangle_tag::of(k, shape.kind == triangle_kind::sliver));
+        return true;
+    }
+};
 
 // How far ahead of the triangle it reads a pass fetches corners.
 constexpr int prefetch_distance = 16;
@@ -59,7 +68,7 @@ box_list reach_boxes(const mesh& m, const config& c, part& whole) {
         for (int k = run.begin; k < run.end; ++k) {
             prefetch_ahead(m, k, run);
             vbox box;
-            if (!tagged_reach_box(m, k, box)) continue;
+            if (!corners(m, k).tagged_reach_box(k, box)) continue;
             boxes.put(static_cast<std::size_t>(out++), box);
             bounds.take(box);
         }
@@ -98,8 +107,8 @@ box_list reach_boxes_in_cells(const mesh& m, const config& c, part& whole, std::
         std::vector<int>& count = at[static_cast<std::size_t>(chunk)];
         for (int k = run.begin; k < run.end; ++k) {
             prefetch_ahead(m, k, run);
-            __m128 centre;
-            if (corner_centre(m, k, centre)) ++count[grid.cell(centre)];
+            const corners t(m, k);
+            if (t.can_be_hit()) ++count[grid.cell(t.centre())];
         }
     });
     cells = place_cells(at, 0);
@@ -111,18 +120,16 @@ box_list reach_boxes_in_cells(const mesh& m, const config& c, part& whole, std::
         part& bounds = parts[static_cast<std::size_t>(chunk)];
         for (int k = run.begin; k < run.end; ++k) {
             prefetch_ahead(m, k, run);
+            const corners t(m, k);
             vbox box;
-            __m128 centre;
-            if (!corner_centre(m, k, centre) || !tagged_reach_box(m, k, box)) continue;
-            boxes.put(static_cast<std::size_t>(to[grid.cell(centre)]++), box);
+            if (!t.tagged_reach_box(k, box)) continue;
+            boxes.put(static_cast<std::size_t>(to[grid.cell(t.centre())]++), box);
             bounds.take(box);
         }
     });
     for (const part& p : parts) whole.take(p);
     check_cell_order(cells, [&](int k) {
-        __m128 centre;
-        corner_centre(m, tag_of(boxes[static_cast<std::size_t>(k)]).index(), centre);
-        return grid.cell(centre);
+        return grid.cell(corners(m, tag_of(boxes[static_cast<std::size_t>(k)]).index()).centre());
     });
     return boxes;
 }
