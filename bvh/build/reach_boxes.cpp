@@ -54,6 +54,12 @@ void prefetch_ahead(const mesh& m, int k, util::index_range run) {
 
 util::index_range all_faces(const mesh& m) { return {0, std::max(m.face_count, 0)}; }
 
+// One chunk's bounds, alone on its cache lines: the threads update theirs
+// for every triangle.
+struct alignas(64) chunk_part {
+    part bounds;
+};
+
 }  // namespace
 
 box_list reach_boxes(const mesh& m, const config& c, part& whole) {
@@ -61,9 +67,9 @@ box_list reach_boxes(const mesh& m, const config& c, part& whole) {
     box_list boxes(static_cast<std::size_t>(faces.size()));
     const int chunks = c.chunks_for(faces.size());
     std::vector<int> kept(static_cast<std::size_t>(chunks), 0);
-    std::vector<part> parts(static_cast<std::size_t>(chunks));
+    std::vector<chunk_part> parts(static_cast<std::size_t>(chunks));
     util::parallel_for(faces, chunks, chunks, [&](int chunk, util::index_range run) {
-        part& bounds = parts[static_cast<std::size_t>(chunk)];
+        part& bounds = parts[static_cast<std::size_t>(chunk)].bounds;
         int out = run.begin;
         for (int k = run.begin; k < run.end; ++k) {
             prefetch_ahead(m, k, run);
@@ -81,7 +87,7 @@ box_list reach_boxes(const mesh& m, const config& c, part& whole) {
         const std::size_t count = static_cast<std::size_t>(kept[static_cast<std::size_t>(chunk)]);
         if (size != begin) std::memmove(boxes.data() + size, boxes.data() + begin, sizeof(vbox) * count);
         size += count;
-        whole.take(parts[static_cast<std::size_t>(chunk)]);
+        whole.take(parts[static_cast<std::size_t>(chunk)].bounds);
     }
     boxes.shrink(size);
     return boxes;
@@ -114,10 +120,10 @@ box_list reach_boxes_in_cells(const mesh& m, const config& c, part& whole, std::
     cells = place_cells(at, 0);
     const int total = cells.empty() ? 0 : cells.back().end;
     box_list boxes(static_cast<std::size_t>(total));
-    std::vector<part> parts(static_cast<std::size_t>(chunks));
+    std::vector<chunk_part> parts(static_cast<std::size_t>(chunks));
     util::parallel_for(faces, chunks, chunks, [&](int chunk, util::index_range run) {
         std::vector<int>& to = at[static_cast<std::size_t>(chunk)];
-        part& bounds = parts[static_cast<std::size_t>(chunk)];
+        part& bounds = parts[static_cast<std::size_t>(chunk)].bounds;
         for (int k = run.begin; k < run.end; ++k) {
             prefetch_ahead(m, k, run);
             const corners t(m, k);
@@ -127,7 +133,7 @@ box_list reach_boxes_in_cells(const mesh& m, const config& c, part& whole, std::
             bounds.take(box);
         }
     });
-    for (const part& p : parts) whole.take(p);
+    for (const chunk_part& p : parts) whole.take(p.bounds);
     check_cell_order(cells, [&](int k) {
         return grid.cell(corners(m, tag_of(boxes[static_cast<std::size_t>(k)]).index()).centre());
     });
