@@ -17,7 +17,7 @@
 #include "bench/scale_child.h"
 #include "mesh/face.h"
 #include "mesh/mesh.h"
-#include "scene/worker.h"
+#include "util/worker.h"
 
 namespace {
 
@@ -33,7 +33,7 @@ public:
     // The unit face normal of every triangle: what the model's triangles
     // answer, made once here as they are made once there.
     std::vector<vector3> normals;
-    primitive_slot last[max_workers];
+    primitive_slot last[util::max_workers];
 
     int get_type() const override { return 0; }
 
@@ -60,11 +60,11 @@ public:
         rtcIntersect1(scene, &context, &h);
         if (h.hit.geomID == RTC_INVALID_GEOMETRY_ID || !(h.ray.tfar < distance)) return hit_none;
         distance = h.ray.tfar;
-        last[current_worker].primitive = h.hit.primID;
+        last[util::current_worker].primitive = h.hit.primID;
         return hit_outside;
     }
 
-    vector3 get_normal(const vector3&) const override { return normals[last[current_worker].primitive]; }
+    vector3 get_normal(const vector3&) const override { return normals[last[util::current_worker].primitive]; }
 };
 
 void report_error(void*, RTCError code, const char* what) { std::fprintf(stderr, "embree error %d: %s\n", code, what); }

@@ -55,7 +55,7 @@ std::string format(const char* pattern, double a) {
 
 object* build_ours(mesh* loaded, double* seconds, std::string*) {
     const steady::time_point start = steady::now();
-    model* m = new model(loaded);
+    model* m = new model(owned_mesh(loaded));
     *seconds = seconds_since(start);
     return m;
 }
@@ -429,7 +429,7 @@ int main(int argc, char** argv) {
     }
 
     std::printf("\nEach cell: min / median over the runs; ratios are ours over Embree's (min over min, median over\n"
-                "median). Every run is a fresh process that loads the mesh once (%s), builds once (ours: model(mesh*),\n"
+                "median). Every run is a fresh process that loads the mesh once (%s), builds once (ours: model(owned_mesh),\n"
                 "the triangles and the hierarchy; Embree: rtcCommitScene at MEDIUM quality on its default device),\n"
                 "and renders the built-in scene with that mesh on all %u threads up to %d times. Start to rendered:\n"
                 "from the process's start to the end of its first render. Peak: the highest maximum resident set of\n"

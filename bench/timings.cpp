@@ -19,10 +19,10 @@
 #include "mesh/obj/load_obj.h"
 #include "render/camera.h"
 #include "render/render.h"
-#include "scene/bvh.h"
+#include "bvh/bvh.h"
 #include "scene/model.h"
 #include "scene/scene.h"
-#include "scene/worker.h"
+#include "util/worker.h"
 #include "tests/support/triangle_soup.h"
 #include "world/build_scene.h"
 
@@ -79,7 +79,7 @@ class linear_stand_in : public object {
 public:
     model& m;
     linear_reference scan;
-    int last[max_workers] = {};
+    int last[util::max_workers] = {};
     explicit linear_stand_in(model& wrapped) : m(wrapped), scan(*wrapped.geometry) {
         recorder::copy_material(wrapped, *this);
     }
@@ -88,11 +88,11 @@ public:
         if (!m.may_hit(r, distance)) return hit_none;
         int hit = -1;
         const int code = scan.intersect(r, distance, hit);
-        if (code != hit_none) last[current_worker] = hit;
+        if (code != hit_none) last[util::current_worker] = hit;
         return code;
     }
     vector3 get_normal(const vector3&) const override {
-        return scan.triangles[static_cast<std::size_t>(last[current_worker])]->normal;
+        return scan.triangles[static_cast<std::size_t>(last[util::current_worker])]->normal;
     }
 };
 

@@ -8,8 +8,7 @@ vector3 normalize(const vector3& n) {
     // A finite, nonzero vector whose squared length overflows or falls below
     // the normal floats is scaled by a power of two first (exact), so that
     // huge and tiny triangles keep their direction instead of losing it.
-    if (!(squared >= FLT_MIN && squared <= FLT_MAX) && std::isfinite(n.x) && std::isfinite(n.y) &&
-        std::isfinite(n.z)) {
+    if (!(squared >= FLT_MIN && squared <= FLT_MAX) && is_finite(n)) {
         const float largest = std::fmax(std::fabs(n.x), std::fmax(std::fabs(n.y), std::fabs(n.z)));
         if (largest > 0.0f) {
             int exponent = 0;

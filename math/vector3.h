@@ -18,6 +18,8 @@ inline vector3 operator*(const vector3& a, float s) { return {a.x * s, a.y * s, 
 inline vector3 operator*(float s, const vector3& a) { return {s * a.x, s * a.y, s * a.z}; }
 inline bool operator==(const vector3& a, const vector3& b) { return a.x == b.x && a.y == b.y && a.z == b.z; }
 
+inline bool is_finite(const vector3& v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
+
 inline float dot(const vector3& a, const vector3& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
 
 // Each component one float difference of two float products.

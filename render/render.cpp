@@ -11,7 +11,7 @@
 
 #include "app/image.h"
 #include "render/trace.h"
-#include "scene/worker.h"
+#include "util/worker.h"
 
 namespace {
 
@@ -140,7 +140,7 @@ void render_picture(scene* s, const camera& cam, int samples, int threads, const
     const int columns = out.x1 - out.x0;
     if (rows <= 0 || columns <= 0) return;
     if (threads <= 0) threads = static_cast<int>(std::thread::hardware_concurrency());
-    threads = std::clamp(threads, 1, std::min(max_workers, rows));
+    threads = std::clamp(threads, 1, std::min(util::max_workers, rows));
 
     // Everything the threads need is allocated here, before any of them
     // starts, so running out of memory is the caller's exception.
@@ -192,7 +192,7 @@ void render_picture(scene* s, const camera& cam, int samples, int threads, const
     for (int w = 1; w < threads; ++w) {
         try {
             helpers.emplace_back([&work, w] {
-                current_worker = w;
+                util::current_worker = w;
                 work(w);
             });
         } catch (const std::system_error&) {
@@ -200,12 +200,12 @@ void render_picture(scene* s, const camera& cam, int samples, int threads, const
         }
     }
 
-    const int caller_worker = current_worker;
-    current_worker = 0;
+    const int caller_worker = util::current_worker;
+    util::current_worker = 0;
     work(0);
     for (std::thread& t : helpers) t.join();
     report();
-    current_worker = caller_worker;
+    util::current_worker = caller_worker;
 }
 
 void render(const camera& cam, int samples, const picture_target& out, const progress_report& also) {

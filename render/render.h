@@ -48,9 +48,9 @@ void render(const camera& cam, int samples, const picture_target& out, const pro
 
 // Renders the pixels of `out` (in any picture of `cam`), each the mean of
 // samples x samples primary rays (render_row), on `threads` threads (0: one
-// per hardware thread; never more than max_workers). Rows are handed out in
+// per hardware thread; never more than util::max_workers). Rows are handed out in
 // runs of a few as threads come free. Each helper thread runs as its own
-// worker (scene/worker.h), the calling thread as worker 0, so the picture is
+// worker (util/worker.h), the calling thread as worker 0, so the picture is
 // the same bit for bit whatever the thread count. The calling thread reports
 // to `progress` (when given) each time it has finished a row, and once at
 // the end. Allocates nothing per pixel. Call it from one thread at a time.

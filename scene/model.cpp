@@ -1,10 +1,9 @@
 #include "scene/model.h"
 
 #include <cmath>
-#include <limits>
 
+#include "math/float_step.h"
 #include "mesh/mesh.h"
-#include "scene/bvh_bounds.h"
 
 namespace {
 
@@ -27,25 +26,23 @@ vector3 mesh_centroid(const mesh& m) {
     return {x / n, y / n, z / n};
 }
 
-model::model(mesh* loaded) {
-    geometry = loaded;
-    triangle_count = loaded->face_count > 0 ? loaded->face_count : 0;
+void mesh_deleter::operator()(mesh* m) const {
+    release_mesh(m);
+    delete m;
+}
 
-    try {
-        build_bvh(hierarchy, *loaded);
-    } catch (...) {  // the mesh was handed over: it goes with the model
-        release_mesh(loaded);
-        delete loaded;
-        geometry = nullptr;
-        throw;
-    }
+// Whatever fails from here on (out of memory), the members built so far go
+// with the model, the mesh among them.
+model::model(owned_mesh loaded) : geometry(std::move(loaded)) {
+    triangle_count = geometry->face_count > 0 ? geometry->face_count : 0;
+    build_bvh(hierarchy, *geometry);
 
     // The sphere is centred on the centroid and holds the root's boxes,
     // which hold every point any triangle's test can accept: a fixed radius
     // would cut off the parts of a mesh that stick out, such as the bunny's
     // ear tips.
-    bounds = new sphere;
-    bounds->centre = mesh_centroid(*loaded);
+    bounds = std::make_unique<sphere>();
+    bounds->centre = mesh_centroid(*geometry);
     if (hierarchy.nodes.empty()) return;
     const bvh_node& root = hierarchy.nodes[0];
     double farthest = 0.0;
@@ -53,24 +50,18 @@ model::model(mesh* loaded) {
         double squared = 0.0;
         for (int a = 0; a < 3; ++a) {
             const double c = (&bounds->centre.x)[a];
-            const double side = std::fmax(std::fabs(root.bounds[a][k] - c), std::fabs(root.bounds[3 + a][k] - c));
+            const double side = std::fmax(std::fabs(root.lo(a, k) - c), std::fabs(root.hi(a, k) - c));
             squared += side * side;
         }
         farthest = std::fmax(farthest, std::sqrt(squared));
     }
-    bounds->radius = std::nextafter(static_cast<float>(farthest), std::numeric_limits<float>::infinity());
-}
-
-model::~model() {
-    delete bounds;
-    if (geometry) release_mesh(geometry);
-    delete geometry;
+    bounds->radius = next_float_up(static_cast<float>(farthest));
 }
 
 bool model::may_hit(const ray& r, float distance) const {
     if (hierarchy.nodes.empty()) return false;
     // An accepted hit lies within the ray's allowance of the root's boxes
-    // (bvh_bounds.h), hence of the sphere; the gate itself works in double.
+    // (bvh/reach.h), hence of the sphere; the gate itself works in double.
     const double vx = static_cast<double>(bounds->centre.x) - r.origin.x;
     const double vy = static_cast<double>(bounds->centre.y) - r.origin.y;
     const double vz = static_cast<double>(bounds->centre.z) - r.origin.z;
@@ -95,16 +86,16 @@ int model::intersect(const ray& r, float& distance) {
     if (!may_hit(r, distance)) return hit_none;
     bvh_hit hit;
     const int code = intersect_bvh(hierarchy, r, distance, hit);
-    if (code != hit_none) last_hit[current_worker].hit = hit;
+    if (code != hit_none) last_hit[util::current_worker].hit = hit;
     return code;
 }
 
 vector3 model::get_normal(const vector3&) const {
-    return last_hit[current_worker].hit.normal;
+    return last_hit[util::current_worker].hit.normal;
 }
 
 surface_hit model::surface_of_hit(const vector3& point) const {
-    const int k = last_hit[current_worker].hit.index;
+    const int k = last_hit[util::current_worker].hit.index;
     if (k < 0) return {};
-    return {geometry, k, point};
+    return {geometry.get(), k, point};
 }

@@ -1,10 +1,19 @@
 #pragma once
 
+#include <memory>
+
+#include "bvh/bvh.h"
 #include "mesh/mesh.h"
-#include "scene/bvh.h"
 #include "scene/object.h"
 #include "scene/sphere.h"
-#include "scene/worker.h"
+#include "util/worker.h"
+
+// A loaded mesh owned by one pointer: freed (its arrays, then the record)
+// however its owner goes, a model that failed to build included.
+struct mesh_deleter {
+    void operator()(mesh* m) const;
+};
+using owned_mesh = std::unique_ptr<mesh, mesh_deleter>;
 
 // One worker's memory of a model's latest hit, alone on its cache line so
 // that workers recording hits at the same time do not slow each other down.
@@ -17,11 +26,11 @@ struct alignas(64) hit_slot {
 // model's own material.
 class model : public object {
 public:
-    sphere* bounds = nullptr;  // centre at the centroid, radius covering every vertex
-    mesh* geometry = nullptr;  // kept for the life of the model
+    std::unique_ptr<sphere> bounds;  // centre at the centroid, radius covering every vertex
+    owned_mesh geometry;             // kept for the life of the model
     int triangle_count = 0;
-    // The triangle of the latest reported hit, one per worker (worker.h).
-    hit_slot last_hit[max_workers];
+    // The triangle of the latest reported hit, one per worker (util/worker.h).
+    hit_slot last_hit[util::max_workers];
     // Over the mesh's triangles: answers exactly as testing them one by one
     // in index order does, only faster.
     bvh hierarchy;
@@ -30,8 +39,7 @@ public:
     // taking it over. Throws std::bad_alloc when memory runs out (the mesh
     // is freed then too), std::length_error for more triangles than the
     // hierarchy can hold.
-    explicit model(mesh* loaded);
-    ~model() override;
+    explicit model(owned_mesh loaded);
 
     int get_type() const override { return 0; }
 
@@ -48,7 +56,7 @@ public:
 
     // The mesh index of the triangle the calling worker's latest reported
     // hit landed on; -1 before the first.
-    int recorded_hit() const { return last_hit[current_worker].hit.index; }
+    int recorded_hit() const { return last_hit[util::current_worker].hit.index; }
 
     // False only when no triangle can be hit nearer than `distance`: the ray
     // starts outside the bounding sphere and misses it, or enters it no

@@ -1,13 +1,9 @@
 #pragma once
 
+#include "math/hit_code.h"
 #include "math/ray.h"
 #include "math/vector3.h"
 #include "scene/surface_tolerance.h"
-
-// Hit codes returned by intersect: any non-zero value is a hit.
-constexpr int hit_none = 0;
-constexpr int hit_outside = 1;   // met from the side the normal faces
-constexpr int hit_inside = -1;   // a sphere's far crossing
 
 // The one class hierarchy of the scene: sphere, plane, triangle and model.
 // Every object carries its material ahead of its own geometry; the creator

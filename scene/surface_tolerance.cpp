@@ -4,7 +4,7 @@
 #include <cmath>
 #include <limits>
 
-#include "scene/ray_triangle.h"
+#include "ray_triangle/setup.h"
 
 namespace {
 

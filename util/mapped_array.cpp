@@ -7,6 +7,8 @@
 
 namespace util {
 
+std::atomic<bool (*)()> mapping_gate{nullptr};
+
 namespace {
 
 #if defined(__SANITIZE_THREAD__)
@@ -27,6 +29,13 @@ constexpr std::size_t big_threshold = std::size_t{1} << 20;
 
 // Smaller blocks still start on a cache line, as the hierarchy's nodes ask.
 constexpr std::align_val_t small_alignment{64};
+
+// Whether a test's gate turns this mapping, or this growth of one, down
+// (mapping_gate).
+bool refused() {
+    bool (*gate)() = mapping_gate.load(std::memory_order_relaxed);
+    return gate != nullptr && !gate();
+}
 
 // The one way memory is mapped here; null when the system has no more.
 void* map_pages(std::size_t bytes) {
@@ -66,6 +75,7 @@ void* growing_mapping::release(std::size_t bytes) {
 }
 
 bool growing_mapping::grow(std::size_t size) {
+    if (refused()) return false;
     void* p = data_ && !under_thread_sanitizer ? mremap(data_, capacity_, size, MREMAP_MAYMOVE) : map_pages(size);
     if (p == MAP_FAILED || p == nullptr) return false;
     if (data_ && under_thread_sanitizer) {
@@ -83,7 +93,7 @@ bool growing_mapping::grow(std::size_t size) {
 
 void* allocate_big(std::size_t bytes) {
     if (bytes < big_threshold) return ::operator new(bytes, small_alignment);
-    void* p = map_pages(bytes);
+    void* p = refused() ? nullptr : map_pages(bytes);
     if (!p) throw std::bad_alloc();
     return p;
 }

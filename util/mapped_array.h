@@ -14,6 +14,7 @@
 //   0.45 GB/s, against 1 to 2 GB/s for 4 KiB pages), while the render runs
 //   as fast either way.
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -92,6 +93,11 @@ void* allocate_big(std::size_t bytes);
 
 // Frees what allocate_big returned for the same `bytes`.
 void release_big(void* p, std::size_t bytes) noexcept;
+
+// For tests that run out of memory on purpose: while set, every mapping
+// made here asks it first, and fails as if the system had no more memory
+// when it answers false. Null (the default) asks nothing.
+extern std::atomic<bool (*)()> mapping_gate;
 
 // A standard allocator over allocate_big, for std::vector.
 template <typename T>

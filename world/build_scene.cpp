@@ -14,18 +14,15 @@
 namespace {
 
 // The mesh from `path`, or null with the reason in `error`.
-mesh* load_mesh(const char* path, std::string* error) {
-    mesh* m = nullptr;
+owned_mesh load_mesh(const char* path, std::string* error) {
+    owned_mesh m;
     try {
-        m = new mesh;
+        m.reset(new mesh);
     } catch (const std::bad_alloc&) {
         *error = std::string(path) + ": out of memory before loading";
         return nullptr;
     }
-    if (!load_mesh_file(path, m, error)) {
-        delete m;
-        return nullptr;
-    }
+    if (!load_mesh_file(path, m.get(), error)) return nullptr;
     return m;
 }
 
@@ -40,8 +37,9 @@ bool build_scene(const char* mesh_path, const mesh_placement& placement, std::st
     if (!error) error = &ignored;
     scene* s = current_scene;
     try {
-        // One light: the picture is defined with one.
-        s->lights = new light*[1];
+        // One light: the picture is defined with one. Both arrays start
+        // empty, so that a scene left half built is still freed whole.
+        s->lights = new light*[1]();
         s->light_count = 1;
         s->lights[0] = new light{{0.94f, 0.94f, 0.737f}, {-2000.0f, 1500.0f, -3000.0f}};
 
@@ -68,14 +66,15 @@ bool build_scene(const char* mesh_path, const mesh_placement& placement, std::st
 
     // The loader prints its lines once the whole file is read; the mesh's
     // material is set only once the model exists.
-    mesh* loaded = load_mesh(mesh_path, error);
+    owned_mesh loaded = load_mesh(mesh_path, error);
     if (!loaded) return false;
     place_mesh(*loaded, placement);
     const int triangles = loaded->face_count;
     model* bunny = nullptr;
-    // A model that fails to build frees the mesh it was handed.
+    // The mesh goes to the model only once the model's memory is had; a
+    // model that fails to build frees it.
     try {
-        bunny = new model(loaded);
+        bunny = new model(std::move(loaded));
     } catch (const std::bad_alloc&) {
         *error = std::string(mesh_path) + ": out of memory building the model (" + std::to_string(triangles) +
                  " triangles)";

@@ -36,7 +36,7 @@ long long convert_run(long long n, const run_tuning& t, const convert_fn& conver
     constexpr long long slice = 1 << 10;  // a part looks at the others this often
     std::atomic<long long> first_stopped{parts};
     std::vector<long long> stopped_at(static_cast<std::size_t>(parts));
-    util::parallel_for(static_cast<int>(parts), static_cast<int>(parts), [&](int part) {
+    util::parallel_for({0, static_cast<int>(parts)}, static_cast<int>(parts), static_cast<int>(parts), [&](int part, util::index_range) {
         const long long begin = n * part / parts, end = n * (part + 1) / parts;
         long long at = begin;
         while (at < end && first_stopped.load(std::memory_order_relaxed) > part) {

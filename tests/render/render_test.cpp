@@ -23,7 +23,7 @@
 #include "scene/model.h"
 #include "scene/plane.h"
 #include "scene/sphere.h"
-#include "scene/worker.h"
+#include "util/worker.h"
 #include "tests/support/bunny_scene.h"
 #include "tests/support/current_scene.h"
 #include "tests/support/described_camera.h"
@@ -197,7 +197,7 @@ TEST(parallel_render, same_picture_and_reports_on_any_thread_count) {
         EXPECT_EQ(std::memcmp(one.data(), image, one.size() * sizeof(float)), 0) << threads << " threads";
         check_reports(reports, threads);
     }
-    EXPECT_EQ(current_worker, 0);
+    EXPECT_EQ(util::current_worker, 0);
 }
 
 TEST(parallel_render, render_prints_what_one_thread_prints) {
@@ -347,7 +347,7 @@ TEST(render_allocation, tracing_rows_of_every_kind_of_object_allocates_nothing) 
     mesh* loaded = new mesh;
     std::string error;
     ASSERT_TRUE(parse_obj(obj, std::strlen(obj), "tetrahedron.obj", loaded, &error)) << error;
-    model bunny(loaded);
+    model bunny{owned_mesh(loaded)};
     bunny.color = {0.0f, 1.0f, 1.0f};
     bunny.specular = {0.7f, 0.7f, 0.7f};
     bunny.specular_power = 70.0f;

@@ -19,10 +19,10 @@
 namespace {
 
 model* model_of(const std::string& obj) {
-    mesh* m = new mesh;
+    owned_mesh m(new mesh);
     std::string error;
-    EXPECT_TRUE(parse_obj(obj.data(), obj.size(), "generated.obj", m, &error)) << error;
-    model* built = new model(m);
+    EXPECT_TRUE(parse_obj(obj.data(), obj.size(), "generated.obj", m.get(), &error)) << error;
+    model* built = new model(std::move(m));
     built->color = {0.0f, 1.0f, 1.0f};
     return built;
 }

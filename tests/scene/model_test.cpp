@@ -17,7 +17,7 @@
 #include "mesh/obj/load_obj.h"
 #include "render/camera.h"
 #include "render/render.h"
-#include "scene/worker.h"
+#include "util/worker.h"
 #include "tests/support/bunny.h"
 #include "tests/support/bunny_scene.h"
 #include "tests/support/slow_build.h"
@@ -30,7 +30,7 @@ std::unique_ptr<model> make_model(const std::string& text) {
     mesh* m = new mesh;
     std::string error;
     EXPECT_TRUE(parse_obj(text.data(), text.size(), "t.obj", m, &error)) << error;
-    return std::make_unique<model>(m);
+    return std::make_unique<model>(owned_mesh(m));
 }
 
 // The square |x|, |y| <= 10 at z = 0 as two triangles facing +z.
@@ -63,7 +63,7 @@ TEST(model, bounds_centre_on_the_centroid_and_cover_every_vertex) {
 
 TEST(model, default_bunny_fits_inside_its_bounds) {
     // A fixed radius of 500 would leave the ear tips outside.
-    model bunny(new mesh(parse_bunny()));
+    model bunny(owned_mesh(new mesh(parse_bunny())));
     const mesh& g = *bunny.geometry;
     int beyond_500 = 0;
     for (int i = 0; i < g.vertex_count; ++i) {
@@ -192,8 +192,8 @@ const ray from_below{{40.0f, 0.0f, -20.0f}, {0.0f, 0.0f, 1.0f}};  // meets trian
 
 // Restores the main thread's worker number however a test ends.
 struct as_worker {
-    explicit as_worker(int w) { current_worker = w; }
-    ~as_worker() { current_worker = 0; }
+    explicit as_worker(int w) { util::current_worker = w; }
+    ~as_worker() { util::current_worker = 0; }
 };
 
 }  // namespace
@@ -226,7 +226,7 @@ TEST(model_workers, concurrent_workers_never_see_each_others_hits) {
     std::vector<std::thread> threads;
     for (int w = 0; w < workers; ++w) {
         threads.emplace_back([&, w] {
-            current_worker = w + 1;
+            util::current_worker = w + 1;
             for (int k = 0; k < 20000; ++k) {
                 const bool above = (k + w) % 2 == 0;
                 float distance = 150000.0f;
@@ -261,7 +261,7 @@ void render_some_rows(scene* s, const std::vector<int>& rows) {
     const camera cam = setup_camera();
     std::atomic<std::size_t> next{0};
     auto work = [&](int worker) {
-        current_worker = worker;
+        util::current_worker = worker;
         float row_buffer[image_width * 3];
         row_workspace space(image_width);
         for (std::size_t k; (k = next.fetch_add(1)) < rows.size();) {
@@ -269,7 +269,7 @@ void render_some_rows(scene* s, const std::vector<int>& rows) {
             for (int x = 0; x < image_width; ++x)
                 for (int c = 0; c < 3; ++c) image[image_index(x, rows[k]) + static_cast<std::size_t>(c)] = row_buffer[3 * x + c];
         }
-        current_worker = 0;
+        util::current_worker = 0;
     };
     std::thread helper(work, 1);
     work(0);
@@ -285,7 +285,7 @@ class scan_stand_in : public object {
 public:
     model& m;
     linear_reference scan;
-    int last[max_workers] = {};
+    int last[util::max_workers] = {};
     std::atomic<long> queries{0};
     std::atomic<long> hits{0};
     std::atomic<long> differences{0};
@@ -319,12 +319,12 @@ public:
         if (linear_code == hit_none) return hit_none;
         ++hits;
         distance = linear_distance;
-        last[current_worker] = linear_hit;
+        last[util::current_worker] = linear_hit;
         return linear_code;
     }
 
     vector3 get_normal(const vector3&) const override {
-        return scan.triangles[static_cast<std::size_t>(last[current_worker])]->normal;
+        return scan.triangles[static_cast<std::size_t>(last[util::current_worker])]->normal;
     }
 };
 

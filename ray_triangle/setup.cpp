@@ -1,4 +1,4 @@
-#include "scene/ray_triangle.h"
+#include "ray_triangle/setup.h"
 
 #include <cmath>
 #include <initializer_list>
@@ -6,7 +6,6 @@
 
 namespace {
 
-bool finite(const vector3& v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
 bool zero(const vector3& v) { return v.x == 0.0f && v.y == 0.0f && v.z == 0.0f; }
 
 double3 difference(const vector3& a, const vector3& b) {
@@ -49,7 +48,7 @@ triangle_shape shape_of(const vector3 corner[3], const vector3& face_normal) {
     s.dot22 = dot(e2, e2);
     const float d12 = dot(e1, e2);
     s.condition = edge_condition(s.dot11, s.dot22, d12);
-    const bool regular = in_range && finite(face_normal) && std::isfinite(s.dot11) && std::isfinite(s.dot22) &&
+    const bool regular = in_range && is_finite(face_normal) && std::isfinite(s.dot11) && std::isfinite(s.dot22) &&
                          std::isfinite(d12) && s.dot11 >= min_regular_dot && s.dot22 >= min_regular_dot &&
                          s.condition <= max_regular_condition;
     s.kind = regular ? triangle_kind::regular : triangle_kind::sliver;
@@ -79,7 +78,7 @@ triangle_setup prepare_triangle(const vector3 corner[3], const vector3& face_nor
     s.plane = n;
     // The single-precision normal of a face whose cross product overflowed
     // is no direction at all; the double one is.
-    if (!finite(s.normal) || zero(s.normal)) {
+    if (!is_finite(s.normal) || zero(s.normal)) {
         const double inverse = 1.0 / std::sqrt(squared);
         s.normal = {static_cast<float>(n.x * inverse), static_cast<float>(n.y * inverse), static_cast<float>(n.z * inverse)};
     }

@@ -1,10 +1,9 @@
-#include "scene/bvh_bounds.h"
+#include "bvh/reach.h"
 
 #include <algorithm>
 #include <cmath>
-#include <cstdint>
-#include <cstring>
-#include <limits>
+
+#include "math/float_step.h"
 
 namespace {
 
@@ -22,20 +21,11 @@ constexpr double magnitude_factor = 48.0;
 constexpr double sliver_shape_factor = 8.0;
 constexpr double sliver_size_factor = 8.0;
 
-// The float one step towards -infinity from a finite f.
-float step_down(float f) {
-    if (f == 0.0f) return -std::numeric_limits<float>::denorm_min();
-    std::uint32_t bits;
-    std::memcpy(&bits, &f, sizeof bits);
-    bits += f > 0.0f ? -1 : 1;
-    std::memcpy(&f, &bits, sizeof f);
-    return f;
-}
-
+// The largest float at or below x (below an overflowing rounding, the
+// largest finite one).
 float round_down(double x) {
     const float f = static_cast<float>(x);
-    if (!(static_cast<double>(f) > x)) return f;
-    return std::isinf(f) ? std::numeric_limits<float>::max() : step_down(f);
+    return static_cast<double>(f) > x ? next_float_down(f) : f;
 }
 
 float round_up(double x) { return -round_down(-x); }

@@ -1,4 +1,4 @@
-#include "scene/bvh.h"
+#include "bvh/bvh.h"
 
 #include <gtest/gtest.h>
 
@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "bvh/reach.h"
 #include "mesh/mesh.h"
-#include "scene/bvh_bounds.h"
 #include "tests/support/bunny.h"
 #include "tests/support/slow_build.h"
 #include "tests/support/triangle_soup.h"

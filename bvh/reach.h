@@ -1,7 +1,7 @@
 #pragma once
 
 #include "math/vector3.h"
-#include "scene/ray_triangle.h"
+#include "ray_triangle/setup.h"
 
 // How far from a triangle a hit its test accepts can lie, as boxes: the
 // derivation of every constant is in docs/triangle-bounds.md. Exactness of

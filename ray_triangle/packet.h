@@ -8,7 +8,7 @@
 
 // Four single-precision triangles side by side, lane by lane, so that one
 // ray meets all four in one pass of vector instructions. Each lane holds
-// the fields of intersect_regular (ray_triangle.h) but the three edge dot
+// the fields of intersect_regular (regular.h) but the three edge dot
 // products, which are recomputed the same way. An empty lane has the zero
 // normal, which no ray meets from the front, and index -1.
 struct alignas(16) triangle_packet {
@@ -76,8 +76,8 @@ inline int packet_hits(const triangle_packet& p, const ray_lanes& r, __m128 limi
 
     // The barycentric solve in double, lanes 0-1 then 2-3: the numerators of
     // u and v over the determinant, which is positive for every triangle
-    // that gets this test. Where the numerators leave no doubt (see
-    // sure_barycentric) the divisions and roundings need not be done;
+    // that gets this test. Where the numerators leave no doubt (the bounds
+    // over packet_hits) the divisions and roundings need not be done;
     // only points within about 2^-20 of an edge take them.
     __m128d num_u[2], num_v[2], det[2];
     int sure_in = 0, sure_out = 0;

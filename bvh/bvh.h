@@ -1,25 +1,17 @@
 #pragma once
 
+// The hierarchy over a mesh's triangles: what code outside bvh/ includes.
+
 #include <cstdint>
 #include <vector>
 
+#include "bvh/node.h"
+#include "bvh/reach.h"
 #include "math/ray.h"
 #include "mesh/mesh.h"
-#include "scene/bvh_child.h"
+#include "ray_triangle/packet.h"
+#include "ray_triangle/setup.h"
 #include "util/mapped_array.h"
-#include "scene/ray_triangle.h"
-#include "scene/triangle_packet.h"
-
-// One node of a four-wide bounding volume hierarchy: the boxes of up to four
-// children side by side (lo x, y, z, then hi x, y, z, four lanes each), so
-// one ray meets all four boxes in a handful of vector instructions.
-struct alignas(64) bvh_node {
-    float bounds[6][4];
-    bvh_child child[4];
-    std::int32_t child_count = 0;
-    std::int32_t unused[3] = {};  // the two cache lines' rest, defined
-};
-static_assert(sizeof(bvh_node) == 128, "a node is two cache lines, with no padding of unknown value");
 
 // A sliver in a leaf: its corners and its double-precision plane for
 // intersect_sliver, and its unit normal for shading.
@@ -34,7 +26,7 @@ struct sliver_record {
 // incoming distance, intersect_bvh reports what testing the triangles one by
 // one in index order reports (same code, same distance bit for bit, same
 // triangle). It only decides which triangles to skip; every hit comes from
-// the triangles' own tests (ray_triangle.h), run on copies of their fields
+// the triangles' own tests (ray_triangle/), run on copies of their fields
 // stored in leaf order.
 struct bvh {
     std::vector<bvh_node, util::big_allocator<bvh_node>> nodes;  // node 0 is the root

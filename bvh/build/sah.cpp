@@ -5,26 +5,26 @@
 #include <new>
 #include <thread>
 
-#include "scene/bvh_build_parts.h"
+#include "bvh/build/stages.h"
 #include "util/parallel_for.h"
+
+namespace bvh_build {
 
 namespace {
 
-constexpr int bin_count = 16;
-constexpr float node_cost = 1.0f;       // one four-box test
-constexpr float packet_cost = 1.0f;     // one four-triangle test
-constexpr int parallel_threshold = 4096;         // smaller subtrees are not worth a thread
-constexpr int parallel_bin_threshold = 1 << 17;  // nor is binning fewer boxes on several
+constexpr int bin_count = config::bin_count;
+constexpr int max_leaf_size = config::max_leaf_size;
 
 // Binned surface area heuristic over one array of boxes that every split
 // partitions in place.
 struct builder {
     box_list& boxes;
     binary_list& nodes;
+    const config& c;
     int threads;  // this builder may keep this many threads busy, itself included
 
-    int add(const vbox& bounds, std::int32_t a, std::int32_t b) {
-        nodes.push_back(binary_node::make(bounds, a, b));
+    int add(const binary_node& n) {
+        nodes.push_back(n);
         return static_cast<int>(nodes.size()) - 1;
     }
 
@@ -32,17 +32,16 @@ struct builder {
     // under one node, the single-precision ones first.
     int leaf(int begin, int end, const part& whole) {
         const int count = end - begin;
-        auto is_regular = [](const vbox& b) { return !is_sliver(b); };
+        auto is_regular = [](const vbox& b) { return !tag_of(b).is_sliver(); };
         const int mid = static_cast<int>(std::partition(&boxes[begin], &boxes[begin] + count, is_regular) - &boxes[0]);
-        if (mid == begin || mid == end) return add(whole.bounds, -1 - begin, count);
+        if (mid == begin || mid == end) return add(binary_node::leaf(whole.bounds, {begin, end}));
         part left, right;
         for (int k = begin; k < mid; ++k) left.take(boxes[k]);
         for (int k = mid; k < end; ++k) right.take(boxes[k]);
-        const int index = add(whole.bounds, 0, 0);
-        const int l = add(left.bounds, -1 - begin, mid - begin);
-        const int r = add(right.bounds, -1 - mid, end - mid);
-        nodes[static_cast<std::size_t>(index)].a = l;
-        nodes[static_cast<std::size_t>(index)].b = r;
+        const int index = add(binary_node::inner(whole.bounds, 0, 0));
+        const int l = add(binary_node::leaf(left.bounds, {begin, mid}));
+        const int r = add(binary_node::leaf(right.bounds, {mid, end}));
+        nodes[static_cast<std::size_t>(index)].link(l, r);
         return index;
     }
 
@@ -53,7 +52,7 @@ struct builder {
 
         part left, right;
         int mid = -1;
-        if (depth < sah_depth_limit) {
+        if (depth < config::sah_depth_limit) {
             mid = sah_split(whole, begin, end, left, right);
             if (mid == leaf_is_cheaper) return leaf(begin, end, whole);
         }
@@ -64,17 +63,17 @@ struct builder {
             for (int k = mid; k < end; ++k) right.take(boxes[k]);
         }
 
-        const int index = add(whole.bounds, 0, 0);
+        const int index = add(binary_node::inner(whole.bounds, 0, 0));  // linked below
         int l = -1, r = -1;
         // Two threads only pay when both sides are large: a far outlier
         // split off alone would leave one thread with all the work.
-        if (threads > 1 && std::min(mid - begin, end - mid) >= parallel_threshold) {
+        if (threads > 1 && std::min(mid - begin, end - mid) >= c.min_parallel_items) {
             // The two sides own disjoint runs of the array. A helper builds
             // the left one into its own list meanwhile, spliced in after.
             binary_list helper_nodes;
-            builder helper{boxes, helper_nodes, threads / 2};
+            builder helper{boxes, helper_nodes, c, threads / 2};
             threads -= helper.threads;
-            util::parallel_for(2, 2, [&](int side) {
+            util::parallel_for({0, 2}, 2, 2, [&](int side, util::index_range) {
                 if (side == 0)
                     l = helper.build(begin, mid, depth + 1, left);
                 else
@@ -86,8 +85,7 @@ struct builder {
             l = build(begin, mid, depth + 1, left);
             r = build(mid, end, depth + 1, right);
         }
-        nodes[static_cast<std::size_t>(index)].a = l;
-        nodes[static_cast<std::size_t>(index)].b = r;
+        nodes[static_cast<std::size_t>(index)].link(l, r);
         return index;
     }
 
@@ -165,7 +163,7 @@ struct builder {
     }
 
     // Leaves are priced by the packets of four they fill.
-    static float leaf_cost(int count) { return packet_cost * static_cast<float>((count + 3) / 4); }
+    static float leaf_cost(int count) { return config::packet_cost * static_cast<float>((count + 3) / 4); }
 
     // The boxes swept so far on each axis, and their counts; add() takes in
     // one more bin and returns, lane by lane, half the surface area of each
@@ -186,7 +184,7 @@ struct builder {
             _MM_TRANSPOSE4_PS(d[0], d[1], d[2], d[3]);  // now x, y, z extents of the three axes' boxes
             const __m128 area = _mm_add_ps(_mm_add_ps(_mm_mul_ps(d[0], d[1]), _mm_mul_ps(d[1], d[2])), _mm_mul_ps(d[2], d[0]));
             const __m128 packets = _mm_cvtepi32_ps(_mm_srli_epi32(_mm_add_epi32(n, _mm_set1_epi32(3)), 2));
-            return _mm_mul_ps(area, _mm_mul_ps(packets, _mm_set1_ps(packet_cost)));
+            return _mm_mul_ps(area, _mm_mul_ps(packets, _mm_set1_ps(config::packet_cost)));
         }
     };
 
@@ -209,12 +207,10 @@ struct builder {
         const __m128 lo_v = whole.centres.lo;
 
         bins total(used_bins);
-        if (threads > 1 && count >= parallel_bin_threshold) {
+        if (threads > 1 && count >= c.min_parallel_binning) {
             std::vector<bins> partial(static_cast<std::size_t>(threads), bins(used_bins));
-            util::parallel_for(threads, threads, [&](int chunk) {
-                const int b = begin + static_cast<int>(static_cast<long long>(count) * chunk / threads);
-                const int e = begin + static_cast<int>(static_cast<long long>(count) * (chunk + 1) / threads);
-                bin_run(b, e, lo_v, scale_v, last, partial[static_cast<std::size_t>(chunk)]);
+            util::parallel_for({begin, end}, threads, threads, [&](int chunk, util::index_range run) {
+                bin_run(run.begin, run.end, lo_v, scale_v, last, partial[static_cast<std::size_t>(chunk)]);
             });
             for (const bins& p : partial) total.merge(p);
         } else {
@@ -256,7 +252,7 @@ struct builder {
         if (best_axis < 0) return -1;
 
         const float area = half_area(whole.bounds);
-        const float split_cost = node_cost + (area > 0.0f ? best_cost / area : leaf_cost(count));
+        const float split_cost = config::node_cost + (area > 0.0f ? best_cost / area : leaf_cost(count));
         if (count <= max_leaf_size && leaf_cost(count) <= split_cost) return leaf_is_cheaper;
 
         // In place, from both ends; every box is classified exactly once.
@@ -280,12 +276,15 @@ struct builder {
 
 }  // namespace
 
-int build_sah(box_list& boxes, int begin, int end, const part& whole, int depth, int threads, node_arena& nodes) {
+int build_sah(box_list& boxes, util::index_range run, const part& whole, int depth, int threads, const config& c,
+              node_arena& nodes) {
     // Each thread keeps one list for the subtrees it builds, so that after
     // the first few the list's memory is warm.
     thread_local binary_list scratch;
     scratch.clear();
-    builder b{boxes, scratch, threads};
-    const int root = b.build(begin, end, depth, whole);
+    builder b{boxes, scratch, c, threads};
+    const int root = b.build(run.begin, run.end, depth, whole);
     return nodes.take(scratch, root);
 }
+
+}  // namespace bvh_build

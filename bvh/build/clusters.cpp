@@ -4,7 +4,8 @@
 #include <cstring>
 #include <vector>
 
-#include "scene/bvh_build_parts.h"
+#include "bvh/build/grid.h"
+#include "bvh/build/stages.h"
 #include "util/parallel_for.h"
 
 // The top levels of a binned heuristic each stream the whole box array from
@@ -15,63 +16,67 @@
 // the caches; a small tree over the cells, by the same heuristic on the
 // cells' boxes, joins them. A cell still too large is cut up the same way.
 
+namespace bvh_build {
+
 namespace {
 
-// The tree over at most 2^12 cells splits by the heuristic this deep, then
-// halves: it adds at most twice this many levels above the cells.
-constexpr int join_depth_limit = 12;
-static_assert(cell_count <= 1 << join_depth_limit, "the halvings must run out within the limit");
+constexpr int join_depth_limit = config::join_depth_limit;
 
 // One occupied cell: its run of the box array and, once built, its bounds,
 // its triangle count and its subtree's root.
 struct cell {
-    int begin = 0;
-    int end = 0;
+    util::index_range run;
     part bounds;
     int root = -1;
 };
 
+std::vector<cell> cells_of(const std::vector<util::index_range>& runs) {
+    std::vector<cell> cells;
+    for (const util::index_range& run : runs) cells.push_back({run, {}, -1});
+    return cells;
+}
+
 struct clusterer {
     box_list& boxes;
     node_arena& nodes;
+    const config& c;
     int threads;
 
     // Sorts boxes[begin, end) by cell, stably; returns the occupied cells
     // in cell order.
     std::vector<cell> sort_into_cells(int begin, int end, const part& whole) {
         const cell_grid grid(whole.centres);
+        auto cell_of = [&](const vbox& b) { return grid.cell(centre(b)); };
 
         const int count = end - begin;
         const int chunks = threads;
-        auto chunk_begin = [&](int chunk) { return begin + static_cast<int>(static_cast<long long>(count) * chunk / chunks); };
-        std::vector<std::vector<int>> counts(static_cast<std::size_t>(chunks), std::vector<int>(cell_count, 0));
-        util::parallel_for(chunks, chunks, [&](int chunk) {
-            std::vector<int>& c = counts[static_cast<std::size_t>(chunk)];
-            for (int k = chunk_begin(chunk); k < chunk_begin(chunk + 1); ++k)
-                ++c[grid.cell(centre(boxes[static_cast<std::size_t>(k)]))];
+        std::vector<std::vector<int>> counts(static_cast<std::size_t>(chunks), std::vector<int>(config::cell_count, 0));
+        util::parallel_for({begin, end}, chunks, chunks, [&](int chunk, util::index_range run) {
+            std::vector<int>& n = counts[static_cast<std::size_t>(chunk)];
+            for (int k = run.begin; k < run.end; ++k) ++n[cell_of(boxes[static_cast<std::size_t>(k)])];
         });
-        std::vector<cell> cells;
-        for (const cell_run& run : place_cells(counts, begin)) cells.push_back({run.begin, run.end, {}, -1});
+        const std::vector<util::index_range> runs = place_cells(counts, begin);
         box_list sorted(static_cast<std::size_t>(count));
-        util::parallel_for(chunks, chunks, [&](int chunk) {
+        util::parallel_for({begin, end}, chunks, chunks, [&](int chunk, util::index_range run) {
             std::vector<int>& to = counts[static_cast<std::size_t>(chunk)];
-            for (int k = chunk_begin(chunk); k < chunk_begin(chunk + 1); ++k) {
+            for (int k = run.begin; k < run.end; ++k) {
                 const vbox& b = boxes[static_cast<std::size_t>(k)];
-                sorted.put(static_cast<std::size_t>(to[grid.cell(centre(b))]++ - begin), b);
+                sorted.put(static_cast<std::size_t>(to[cell_of(b)]++ - begin), b);
             }
         });
         if (begin == 0 && static_cast<std::size_t>(count) == boxes.size())
             boxes.swap(sorted);
         else
             std::memcpy(boxes.data() + begin, sorted.data(), sizeof(vbox) * static_cast<std::size_t>(count));
-        return cells;
+        check_cell_order(runs, [&](int k) { return cell_of(boxes[static_cast<std::size_t>(k)]); });
+        return cells_of(runs);
     }
 
     // Builds one cell's run; returns its root.
-    int build_cell(cell& c, int depth, int cell_threads) {
-        for (int k = c.begin; k < c.end; ++k) c.bounds.take(boxes[static_cast<std::size_t>(k)]);
-        clusterer inner{boxes, nodes, cell_threads};
-        return inner.build(c.begin, c.end, depth, c.bounds);
+    int build_cell(cell& cl, int depth, int cell_threads) {
+        for (int k = cl.run.begin; k < cl.run.end; ++k) cl.bounds.take(boxes[static_cast<std::size_t>(k)]);
+        clusterer inner{boxes, nodes, c, cell_threads};
+        return inner.build(cl.run.begin, cl.run.end, depth, cl.bounds);
     }
 
     // The tree over cells[begin, end): split where the heuristic on the
@@ -90,14 +95,14 @@ struct clusterer {
                 int n = 0;
                 for (int k = end - 1; k > begin; --k) {
                     acc.grow(at(k).bounds.bounds);
-                    n += at(k).end - at(k).begin;
+                    n += at(k).run.size();
                     right[static_cast<std::size_t>(k - begin)] = half_area(acc) * static_cast<float>(n);
                 }
                 acc = vbox();
                 n = 0;
                 for (int k = begin; k + 1 < end; ++k) {
                     acc.grow(at(k).bounds.bounds);
-                    n += at(k).end - at(k).begin;
+                    n += at(k).run.size();
                     const float cost = half_area(acc) * static_cast<float>(n) + right[static_cast<std::size_t>(k + 1 - begin)];
                     if (best_axis < 0 || cost < best_cost) {
                         best_cost = cost;
@@ -112,7 +117,7 @@ struct clusterer {
         const int r = join(cells, best_mid, end, depth + 1);
         vbox bounds;
         for (int k = begin; k < end; ++k) bounds.grow(at(k).bounds.bounds);
-        return nodes.take(binary_node::make(bounds, l, r));
+        return nodes.take(binary_node::inner(bounds, l, r));
     }
 
     static void sort_by_axis(std::vector<cell>& cells, int begin, int end, int axis) {
@@ -120,15 +125,15 @@ struct clusterer {
             alignas(16) float cx[4], cy[4];
             _mm_store_ps(cx, centre(x.bounds.bounds));
             _mm_store_ps(cy, centre(y.bounds.bounds));
-            return cx[axis] < cy[axis] || (cx[axis] == cy[axis] && x.begin < y.begin);
+            return cx[axis] < cy[axis] || (cx[axis] == cy[axis] && x.run.begin < y.run.begin);
         });
     }
 
     int build(int begin, int end, int depth, const part& whole) {
-        if (end - begin < cluster_threshold || depth >= sah_depth_limit)
-            return build_sah(boxes, begin, end, whole, depth, threads, nodes);
+        if (end - begin < c.cluster_threshold || depth >= config::sah_depth_limit)
+            return build_sah(boxes, {begin, end}, whole, depth, threads, c, nodes);
         std::vector<cell> cells = sort_into_cells(begin, end, whole);
-        if (cells.size() == 1) return build_sah(boxes, begin, end, whole, depth, threads, nodes);
+        if (cells.size() == 1) return build_sah(boxes, {begin, end}, whole, depth, threads, c, nodes);
         return build_cells(cells, depth);
     }
 
@@ -137,15 +142,16 @@ struct clusterer {
         // the rest are shared out, one thread each.
         const int below = depth + 2 * join_depth_limit;
         std::vector<int> small;
-        for (std::size_t c = 0; c < cells.size(); ++c) {
-            if (cells[c].end - cells[c].begin >= cluster_threshold)
-                cells[c].root = build_cell(cells[c], below, threads);
+        for (std::size_t k = 0; k < cells.size(); ++k) {
+            if (cells[k].run.size() >= c.cluster_threshold)
+                cells[k].root = build_cell(cells[k], below, threads);
             else
-                small.push_back(static_cast<int>(c));
+                small.push_back(static_cast<int>(k));
         }
-        util::parallel_for(static_cast<int>(small.size()), threads, [&](int k) {
-            const std::size_t c = static_cast<std::size_t>(small[static_cast<std::size_t>(k)]);
-            cells[c].root = build_cell(cells[c], below, 1);
+        const int small_count = static_cast<int>(small.size());
+        util::parallel_for({0, small_count}, small_count, threads, [&](int k, util::index_range) {
+            cell& cl = cells[static_cast<std::size_t>(small[static_cast<std::size_t>(k)])];
+            cl.root = build_cell(cl, below, 1);
         });
         return join(cells, 0, static_cast<int>(cells.size()), depth);
     }
@@ -153,11 +159,12 @@ struct clusterer {
 
 }  // namespace
 
-int build_binary_tree(box_list& boxes, const part& whole, int threads, node_arena& nodes,
-                      const std::vector<cell_run>* runs) {
-    clusterer c{boxes, nodes, threads};
-    if (runs == nullptr || runs->size() < 2) return c.build(0, static_cast<int>(boxes.size()), 0, whole);
-    std::vector<cell> cells;
-    for (const cell_run& r : *runs) cells.push_back({r.begin, r.end, {}, -1});
-    return c.build_cells(cells, 0);
+int build_binary_tree(box_list& boxes, const part& whole, const config& c, node_arena& nodes,
+                      const std::vector<util::index_range>& cells) {
+    clusterer top{boxes, nodes, c, c.threads};
+    if (cells.size() < 2) return top.build(0, static_cast<int>(boxes.size()), 0, whole);
+    std::vector<cell> sorted = cells_of(cells);
+    return top.build_cells(sorted, 0);
 }
+
+}  // namespace bvh_build

@@ -1,0 +1,40 @@
+#include <algorithm>
+#include <thread>
+
+#include "bvh/build/stages.h"
+#include "bvh/bvh.h"
+
+// The build: every triangle that can be hit gets its reach box (reach.h);
+// a binned surface area heuristic splits those boxes into a binary tree
+// (sah.cpp; large meshes are first cut into cells, clusters.cpp); the
+// binary tree is folded into four-wide nodes in depth-first order
+// (fold.cpp), and the leaves' packets and sliver records are filled in that
+// same order, so a leaf's triangles sit side by side in memory (leaves.cpp).
+
+namespace bvh_build {
+
+void build(bvh& tree, const mesh& m, config c) {
+    tree = bvh();
+    if (c.threads <= 0) c.threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    part whole;
+    std::vector<util::index_range> cells;
+    box_list boxes = m.face_count >= c.cluster_threshold ? reach_boxes_in_cells(m, c, whole, cells)
+                                                          : reach_boxes(m, c, whole);
+    if (boxes.empty()) return;
+    node_arena nodes(boxes.size());
+    const int root = build_binary_tree(boxes, whole, c, nodes, cells);
+    const leaf_faces faces = fold_tree(boxes, nodes, root, c, tree);
+    // The boxes and the binary tree are done with: free them before the
+    // leaves are filled, so those can reuse the pages.
+    boxes.release();
+    nodes.release();
+    fill_leaves(m, faces, c, tree);
+}
+
+}  // namespace bvh_build
+
+void build_bvh(bvh& tree, const mesh& m, int threads) {
+    bvh_build::config c;
+    c.threads = threads;
+    bvh_build::build(tree, m, c);
+}

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <cstdint>
+
+#include "bvh/node.h"
+
+namespace bvh_build {
+
+// Every choice the builder makes that is not forced by the input: the
+// tunables, with the values build_bvh uses, and the structural limits the
+// arrays and the depth bound rest on. A new way of building would be chosen
+// here too.
+struct config {
+    // Threads the build may keep busy, the calling one included; build()
+    // turns 0 into one per hardware thread.
+    int threads = 0;
+
+    // Fewer items than this are not worth a thread: triangles to box,
+    // subtrees to split in two, packets or slivers to fill.
+    int min_parallel_items = 4096;
+    // Binning one node's boxes on several threads pays from this many on.
+    int min_parallel_binning = 1 << 17;
+    // From this many boxes on, a run is first sorted into the cells of a
+    // coarse grid (clusters.cpp), and the fold is shared out by subtree.
+    int cluster_threshold = 1 << 18;
+
+    // How many of `items` chunks a parallel pass over them is cut into.
+    int chunks_for(std::int64_t items) const { return items >= min_parallel_items ? threads : 1; }
+
+    // --- fixed at compile time: the heuristic's innermost loops and the
+    // arrays and the depth bound depend on these ---------------------------
+
+    // The heuristic's prices: one four-box node test, one four-triangle
+    // packet test.
+    static constexpr float node_cost = 1.0f;
+    static constexpr float packet_cost = 1.0f;
+
+    // Bins per axis of the heuristic.
+    static constexpr int bin_count = 16;
+    // Leaves hold at most this many triangles: two packets, or eight
+    // sliver records.
+    static constexpr int max_leaf_size = 8;
+    // From this depth on every split halves.
+    static constexpr int sah_depth_limit = 64;
+    // The grid has 2^grid_bits cells an axis.
+    static constexpr int grid_bits = 4;
+    static constexpr int cell_count = 1 << (3 * grid_bits);
+    // The tree over a grid's cells splits by the heuristic this deep, then
+    // halves: it adds at most twice this many levels above the cells.
+    static constexpr int join_depth_limit = 12;
+    // The fold is shared out by the subtrees this many four-wide levels
+    // below the root (up to sixteen of them).
+    static constexpr int fold_task_depth = 2;
+
+    // The heuristic's own splits, then the levels a tree over grid cells
+    // adds (cells are cut up only above sah_depth_limit), then at most 31
+    // halvings of fewer than 2^31 triangles. A binary tree folds into
+    // four-wide nodes no deeper than itself.
+    static constexpr int max_binary_depth = sah_depth_limit + 2 * join_depth_limit + 31;
+};
+
+static_assert(config::max_leaf_size <= bvh_child::max_length, "a leaf of slivers must fit in one child");
+static_assert(config::cell_count <= 1 << config::join_depth_limit, "the halvings over the cells must run out within the limit");
+static_assert(config::max_binary_depth <= bvh_max_depth, "the traversal's stack must hold the deepest tree");
+
+}  // namespace bvh_build
