@@ -1,5 +1,7 @@
 #include "tools/command_line.h"
 
+#include <sys/stat.h>
+
 const std::vector<std::string> mesh_flags{"--fit"};
 const std::vector<std::string> mesh_valued{"--mesh", "--up"};
 
@@ -51,4 +53,9 @@ bool take_mesh_option(const argument& a, mesh_options* o, std::string* why) {
     else
         return false;
     return true;
+}
+
+bool same_file(const char* mesh, const char* output) {
+    struct stat a, b;
+    return stat(mesh, &a) == 0 && stat(output, &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }

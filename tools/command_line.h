@@ -35,3 +35,8 @@ extern const std::vector<std::string> mesh_valued;  // --mesh, --up
 // Takes `a` into `o` when it is one of the mesh options: true, with `why`
 // empty or saying why its value is refused. False for any other option.
 bool take_mesh_option(const argument& a, mesh_options* o, std::string* why);
+
+// True when `output` names the very file `mesh` names (the same device and
+// inode, whatever the names, links or symbolic links): a picture written
+// there would replace the mesh.
+bool same_file(const char* mesh, const char* output);

@@ -2,7 +2,6 @@
 // scene, renders it, prints the same standard output up to the elapsed-time
 // line and writes the picture the window would show to a PNG file.
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -137,13 +136,6 @@ int parse_arguments(int argc, char** argv, options* o) {
                              std::to_string(view.height) + ": " + std::to_string(rays) + " rays, more than the " +
                              std::to_string(max_rays) + " a picture may take");
     return -1;
-}
-
-// True when `output` names the very file `mesh` names (the same device and
-// inode, whatever the names, links or symbolic links).
-bool same_file(const char* mesh, const char* output) {
-    struct stat a, b;
-    return stat(mesh, &a) == 0 && stat(output, &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
 }  // namespace

@@ -13,3 +13,9 @@ add_library(raytracer_meshgen STATIC tools/meshgen.cpp tools/meshgen_formats.cpp
 target_link_libraries(raytracer_meshgen PUBLIC raytracer_core)
 add_executable(raytracer-meshgen tools/meshgen_main.cpp)
 target_link_libraries(raytracer-meshgen PRIVATE raytracer_meshgen)
+# raytracer-view: the scene explored live in a window; its parts are a
+# library of their own for the tests and the orbit benchmark.
+add_library(raytracer_view STATIC tools/view/orbit.cpp tools/view/frames.cpp tools/view/screen.cpp tools/view/viewer.cpp)
+target_link_libraries(raytracer_view PUBLIC raytracer_tools)
+add_executable(raytracer-view tools/view/view_main.cpp)
+target_link_libraries(raytracer-view PRIVATE raytracer_view)
