@@ -2,7 +2,7 @@ find_package(GTest REQUIRED)
 include(GoogleTest)
 
 # One gtest binary per source folder: tests/<folder>/*_test.cpp.
-foreach(folder app scene mesh render world math tools)
+foreach(folder app scene mesh render world math tools view)
   file(GLOB folder_tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/${folder}/*_test.cpp)
   if(folder_tests)
     add_executable(${folder}_tests ${folder_tests})

@@ -71,7 +71,7 @@ bool png_stream(std::FILE* file, int width, int height, png_bytep* rows, png_fai
         return false;
     }
     png_set_write_fn(png, file, on_png_write, on_png_flush);
-    // The fastest compression: the picture is written once per run, and
+    // The fastest compression: the rgb_picture is written once per run, and
     // the default level costs several times the render on this picture.
     png_set_compression_level(png, 1);
     png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
@@ -84,10 +84,10 @@ bool png_stream(std::FILE* file, int width, int height, png_bytep* rows, png_fai
     return true;
 }
 
-// The window's picture as PNG on `file`: each channel truncated toward zero
+// The window's rgb_picture as PNG on `file`: each channel truncated toward zero
 // and held to 0..255 by the one conversion the display uses, row 0 at the
 // top. Returns the reason it failed, or "".
-std::string encode_png(std::FILE* file, const picture& pic) {
+std::string encode_png(std::FILE* file, const rgb_picture& pic) {
     const std::size_t width = static_cast<std::size_t>(pic.width);
     std::vector<png_byte> rows;
     std::vector<png_bytep> row_pointers;
@@ -106,16 +106,16 @@ std::string encode_png(std::FILE* file, const picture& pic) {
     return "";
 }
 
-// Writes the picture straight into `path`: a device, a pipe, or a file
+// Writes the rgb_picture straight into `path`: a device, a pipe, or a file
 // that cannot be replaced. Returns the reason it failed, or "".
-std::string write_in_place(const std::string& path, const picture& pic) {
+std::string write_in_place(const std::string& path, const rgb_picture& pic) {
     std::FILE* file = std::fopen(path.c_str(), "wb");
     std::string why = file ? encode_png(file, pic) : std::strerror(errno);
     if (file && std::fclose(file) != 0 && why.empty()) why = std::strerror(errno);
     return why;
 }
 
-// Follows the symbolic links `path` ends in: the picture goes to the file
+// Follows the symbolic links `path` ends in: the rgb_picture goes to the file
 // they name, which need not exist yet (a dangling link is written through,
 // not replaced). False after 40 links, as the system counts a loop.
 bool follow_links(std::string* path) {
@@ -138,10 +138,10 @@ std::string temporary_pattern(const std::string& target) {
     return target.substr(0, start) + "." + target.substr(start, NAME_MAX - 8) + ".XXXXXX";
 }
 
-// Writes the complete picture to the open temporary `fd` with `mode`, on
+// Writes the complete rgb_picture to the open temporary `fd` with `mode`, on
 // the disk before it counts as written. Returns why it failed, or "". (A
 // mode the file system cannot hold, as on FAT, is no reason to fail.)
-std::string write_temporary(int fd, mode_t mode, const picture& pic) {
+std::string write_temporary(int fd, mode_t mode, const rgb_picture& pic) {
     fchmod(fd, mode);
     std::FILE* file = fdopen(fd, "wb");
     if (!file) {
@@ -155,11 +155,11 @@ std::string write_temporary(int fd, mode_t mode, const picture& pic) {
     return why;
 }
 
-// The picture written to `target` through a temporary file renamed over
+// The rgb_picture written to `target` through a temporary file renamed over
 // it, once `temporary` holds the pattern; `existing` is the file replaced,
 // if any. The caller has the signals that would interrupt it remove the
 // temporary file.
-std::string write_replacing(const std::string& target, const struct stat* existing, const picture& pic) {
+std::string write_replacing(const std::string& target, const struct stat* existing, const rgb_picture& pic) {
     sigset_t handled, before;
     sigemptyset(&handled);
     for (int s : interrupting_signals) sigaddset(&handled, s);
@@ -188,7 +188,7 @@ std::string write_replacing(const std::string& target, const struct stat* existi
 
 }  // namespace
 
-std::string write_png(const char* path, const picture& pic) {
+std::string write_png(const char* path, const rgb_picture& pic) {
     std::string target = path;
     if (!follow_links(&target)) return std::strerror(ELOOP);
     struct stat existing;

@@ -5,7 +5,7 @@
 
 // A rendered picture, stored by row, three floats a pixel on the display's
 // 0..255 scale.
-struct picture {
+struct rgb_picture {
     int width = 0;
     int height = 0;
     std::vector<float> pixels;
@@ -22,4 +22,4 @@ struct picture {
 // (a bind mount), which no rename may replace. A SIGINT, SIGTERM, SIGHUP or
 // SIGQUIT while the temporary file exists removes it and ends the process
 // by that signal; the caller's handlers are back in place on return.
-std::string write_png(const char* path, const picture& pic);
+std::string write_png(const char* path, const rgb_picture& pic);

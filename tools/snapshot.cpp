@@ -163,7 +163,7 @@ int main(int argc, char** argv) {
 
     // The picture is stored by row in a buffer of its own, at any size.
     const camera cam = setup_camera(o.scene.placement.view);
-    picture pic;
+    rgb_picture pic;
     pic.width = cam.width;
     pic.height = cam.height;
     progress_line line(isatty(STDERR_FILENO) ? stderr : nullptr);

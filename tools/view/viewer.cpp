@@ -88,8 +88,8 @@ bool viewer::step(SDL_Surface* screen, std::chrono::microseconds most) {
     return drew;
 }
 
-picture viewer::finished_picture() const {
-    picture p;
+rgb_picture viewer::finished_picture() const {
+    rgb_picture p;
     p.width = frame_->cam.width;
     p.height = frame_->cam.height;
     p.pixels = frame_->pixels;

@@ -33,10 +33,10 @@ public:
 
     // True once the exact picture of the camera's position is drawn, until
     // the camera moves; there is nothing to do then.
-    bool finished() const { return state_ == showing::exact_done; }
+    bool finished() const { return state_ == showing::exact_done && !moved_; }
 
     // The finished picture; call only while finished().
-    picture finished_picture() const;
+    rgb_picture finished_picture() const;
 
     // The latest complete frame: its size, its render time, whether it is
     // the exact picture, and how many frames were complete by then.
