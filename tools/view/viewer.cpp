@@ -10,9 +10,10 @@ using clock_type = std::chrono::steady_clock;
 
 // A moving frame should take at most this long to render, leaving the rest
 // of a thirtieth of a second for drawing it and for the events. A frame
-// twice as fine takes four times as long, and is chosen only when that
-// would take at most half of it, so the choice does not flicker.
-constexpr double moving_budget = 0.015;
+// twice as fine takes about four times as long (a little less: some of the
+// cost is the frame's, not its pixels'), and is chosen only when that would
+// take at most 80% of it, so the choice does not flicker.
+constexpr double moving_budget = 0.02;
 constexpr int finest_moving = 2;
 constexpr int coarsest_moving = 8;
 
@@ -66,7 +67,7 @@ bool viewer::step(SDL_Surface* screen, std::chrono::microseconds most) {
         drew = draw_rows(screen, f.pixels.data(), f.cam.width, frame_scale_, 0, f.cam.height);
         // The next moving frame at the size that keeps within the budget.
         if (seconds > moving_budget && scale_ < coarsest_moving) scale_ *= 2;
-        else if (seconds * 4.0 < moving_budget / 2.0 && scale_ > finest_moving) scale_ /= 2;
+        else if (seconds * 4.0 < moving_budget * 0.8 && scale_ > finest_moving) scale_ /= 2;
     } else if (complete || seconds >= exact_rows_after) {
         // The exact picture's rows that are done and not yet drawn.
         for (int y = 0; y < f.cam.height; ++y) {
