@@ -9,7 +9,6 @@
 #include <chrono>
 #include <cstdio>
 #include <limits>
-#include <memory>
 #include <new>
 #include <string>
 #include <system_error>
