@@ -18,7 +18,6 @@
 #include <string>
 #include <vector>
 
-#include "scene/model.h"
 #include "scene/scene.h"
 #include "tools/view/viewer.h"
 #include "world/build_scene.h"
@@ -47,18 +46,6 @@ summary summarise(std::vector<double> v) {
 template <class F>
 void step_until(viewer& v, SDL_Surface* screen, F done) {
     while (!done()) v.step(screen, milliseconds(4));
-}
-
-// The box centre of the placed mesh, as the viewer circles it.
-dvec model_centre(const scene& s) {
-    const mesh* m = static_cast<const model*>(s.objects[0])->geometry;
-    dvec lo{1e30, 1e30, 1e30}, hi{-1e30, -1e30, -1e30};
-    for (int k = 0; k < m->vertex_count; ++k) {
-        const vector3& p = m->vertices[k];
-        lo = {std::min<double>(lo.x, p.x), std::min<double>(lo.y, p.y), std::min<double>(lo.z, p.z)};
-        hi = {std::max<double>(hi.x, p.x), std::max<double>(hi.y, p.y), std::max<double>(hi.z, p.z)};
-    }
-    return {(lo.x + hi.x) / 2.0, (lo.y + hi.y) / 2.0, (lo.z + hi.z) / 2.0};
 }
 
 }  // namespace

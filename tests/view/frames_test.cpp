@@ -104,6 +104,16 @@ struct viewer_fixture {
     }
 };
 
+TEST(viewer, circles_the_centre_of_the_bunny_s_box) {
+    // The box of assets/bunny.obj as loaded: x from -473.45001 to
+    // 305.19501, y from 164.86 to 936.67999, z from -309.42999 to 294.06.
+    bunny_scene b;
+    const dvec c = model_centre(b.s);
+    EXPECT_EQ(c.x, (static_cast<double>(-473.45001f) + static_cast<double>(305.19501f)) / 2.0);
+    EXPECT_EQ(c.y, (static_cast<double>(164.86f) + static_cast<double>(936.67999f)) / 2.0);
+    EXPECT_EQ(c.z, (static_cast<double>(-309.42999f) + static_cast<double>(294.06f)) / 2.0);
+}
+
 TEST(viewer, at_rest_it_draws_the_exact_picture_and_is_then_finished) {
     viewer_fixture t;
     viewer v(&t.b.s, t.rig, 2);

@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <limits>
 #include <new>
 #include <string>
 #include <system_error>
@@ -18,7 +17,6 @@
 #include "app/display.h"
 #include "app/memory_limit.h"
 #include "app/output.h"
-#include "scene/model.h"
 #include "scene/scene.h"
 #include "tools/command_line.h"
 #include "tools/png_file.h"
@@ -98,20 +96,6 @@ int parse_arguments(int argc, char** argv, options* o) {
     if (!o->output.empty() && same_file(o->scene.mesh.c_str(), o->output.c_str()))
         return bad_arguments("--output '" + o->output + "' is the mesh itself");
     return -1;
-}
-
-// The centre of the placed mesh's box: what the camera circles.
-dvec model_centre(const scene& s) {
-    const mesh* m = static_cast<const model*>(s.objects[0])->geometry;
-    dvec lo{std::numeric_limits<double>::max(), std::numeric_limits<double>::max(), std::numeric_limits<double>::max()};
-    dvec hi{-lo.x, -lo.y, -lo.z};
-    for (int k = 0; k < m->vertex_count; ++k) {
-        const vector3& v = m->vertices[k];
-        lo = {std::min<double>(lo.x, v.x), std::min<double>(lo.y, v.y), std::min<double>(lo.z, v.z)};
-        hi = {std::max<double>(hi.x, v.x), std::max<double>(hi.y, v.y), std::max<double>(hi.z, v.z)};
-    }
-    if (m->vertex_count <= 0) return {};
-    return {(lo.x + hi.x) / 2.0, (lo.y + hi.y) / 2.0, (lo.z + hi.z) / 2.0};
 }
 
 // Where S saves: --output, or the first numbered name not yet taken.

@@ -1,6 +1,9 @@
 #include "tools/view/viewer.h"
 
 #include <algorithm>
+#include <limits>
+
+#include "scene/model.h"
 
 #include "tools/view/screen.h"
 
@@ -27,6 +30,19 @@ double seconds_since(clock_type::time_point t) {
 }
 
 }  // namespace
+
+dvec model_centre(const scene& s) {
+    const mesh* m = static_cast<const model*>(s.objects[0])->geometry;
+    if (m->vertex_count <= 0) return {};
+    const double huge = std::numeric_limits<double>::max();
+    dvec lo{huge, huge, huge}, hi{-huge, -huge, -huge};
+    for (int k = 0; k < m->vertex_count; ++k) {
+        const vector3& v = m->vertices[k];
+        lo = {std::min<double>(lo.x, v.x), std::min<double>(lo.y, v.y), std::min<double>(lo.z, v.z)};
+        hi = {std::max<double>(hi.x, v.x), std::max<double>(hi.y, v.y), std::max<double>(hi.z, v.z)};
+    }
+    return {(lo.x + hi.x) / 2.0, (lo.y + hi.y) / 2.0, (lo.z + hi.z) / 2.0};
+}
 
 viewer::viewer(scene* s, const orbit_rig& rig, int threads)
     : renderer_(s, threads, rig.home.width), rig_(rig) {

@@ -9,6 +9,11 @@
 #include "tools/view/frames.h"
 #include "tools/view/orbit.h"
 
+// The centre of the box of the scene's model (its first object, as
+// build_scene lays it out): the point the camera circles. The origin for a
+// mesh without vertices.
+dvec model_centre(const scene& s);
+
 // The viewer's pictures: while the camera moves, each frame is rendered at
 // a fraction of the window's size (a half, a quarter or an eighth, chosen
 // from the time the last ones took) and drawn enlarged; once it stops, the
