@@ -44,28 +44,30 @@ struct muted_standard_error {
 
 // Starts SDL video and opens the window in `screen`; returns what failed,
 // or "".
-std::string start_window(SDL_Surface** screen) {
+std::string start_window(Uint32 flags, SDL_Surface** screen) {
     if (SDL_Init(SDL_INIT_VIDEO) < 0) return std::string("cannot start SDL video: ") + SDL_GetError();
     if (fell_back_to_screenless_driver()) return "cannot open the window: no display is available";
-    *screen = SDL_SetVideoMode(image_width, image_height, 32, SDL_DOUBLEBUF);
+    *screen = SDL_SetVideoMode(image_width, image_height, 32, flags);
     if (*screen == nullptr) return std::string("cannot open the window: ") + SDL_GetError();
     return "";
 }
 
 }  // namespace
 
-SDL_Surface* open_window() {
+SDL_Surface* open_window() { return open_window("raytracer", "Raytracer v1.0", SDL_DOUBLEBUF); }
+
+SDL_Surface* open_window(const char* program, const char* caption, Uint32 flags) {
     SDL_Surface* screen = nullptr;
     std::string failure;
     {
         muted_standard_error muted;
-        failure = start_window(&screen);
+        failure = start_window(flags, &screen);
     }
     if (failure.empty()) {
-        SDL_WM_SetCaption("Raytracer v1.0", nullptr);
+        SDL_WM_SetCaption(caption, nullptr);
         return screen;
     }
-    report_failure("raytracer: " + failure);
+    report_failure(std::string(program) + ": " + failure);
     SDL_Quit();
     return nullptr;
 }

@@ -26,3 +26,9 @@ if(embree_FOUND)
 else()
   message(STATUS "Benchmarks: Embree 3 not found (libembree-dev), the scale table runs without it")
 endif()
+
+# raytracer-view-bench: the viewer's frame loop over a scripted orbit, off
+# screen: moving frames a second and the time to the exact picture.
+add_executable(raytracer-view-bench bench/view_orbit.cpp)
+target_link_libraries(raytracer-view-bench PRIVATE raytracer_view)
+target_compile_definitions(raytracer-view-bench PRIVATE RT_SOURCE_DIR="${CMAKE_CURRENT_SOURCE_DIR}")

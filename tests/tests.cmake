@@ -3,7 +3,7 @@ include(GoogleTest)
 
 # One gtest binary per source folder: tests/<folder>/*_test.cpp, its
 # subfolders (tests/mesh/obj/...) included.
-foreach(folder app scene bvh mesh render world math util tools)
+foreach(folder app scene bvh mesh render world math util tools view)
   file(GLOB_RECURSE folder_tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/${folder}/*_test.cpp)
   if(folder_tests)
     add_executable(${folder}_tests ${folder_tests})

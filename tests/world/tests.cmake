@@ -11,7 +11,7 @@ if(TARGET raytracer-snapshot)
   # Out of memory and huge input under an address-space limit, the limit
   # scanned as on a machine with 16 hardware threads.
   add_executable(raytracer-snapshot-16-threads tools/snapshot.cpp tests/support/sixteen_hardware_threads.cpp)
-  target_link_libraries(raytracer-snapshot-16-threads PRIVATE raytracer_core PNG::PNG)
+  target_link_libraries(raytracer-snapshot-16-threads PRIVATE raytracer_tools)
   add_test(NAME e2e_memory
     COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/memory_e2e.sh $<TARGET_FILE:raytracer-snapshot> $<TARGET_FILE:raytracer>
             $<TARGET_FILE:raytracer-snapshot-16-threads> ${CMAKE_CURRENT_SOURCE_DIR}/assets/bunny.obj)
