@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -38,6 +39,7 @@ struct tally {
     long compared = 0, compared_hits = 0, packet_lanes = 0;
     long bounded = 0, sliver_hits = 0, deep = 0, behind = 0;
     long classified = 0;
+    double used = 0.0;  // the largest share of its bound an accepted point used
     long failures = 0;
     std::string first;
 
@@ -238,6 +240,7 @@ tally run_family(const family& f) {
                 const double bound = bound_for(kind, shape, o, x_largest);
                 const exact::point cc[3] = {exact::of(c[0]), exact::of(c[1]), exact::of(c[2])};
                 const exact::rational squared = exact::squared_to_triangle(x, cc);
+                out.used = std::max(out.used, std::sqrt(squared.get_d()) / bound);
                 if (squared > exact::rational(bound) * exact::rational(bound))
                     out.fail("an accepted point beyond the bound", c, o, d,
                              "distance " + std::to_string(std::sqrt(squared.get_d()) / bound) + " bounds");
@@ -290,8 +293,10 @@ TEST(triangle_oracle, every_family_answers_as_described_and_within_its_bounds) {
         deep += t.deep;
         behind += t.behind;
         lanes += t.packet_lanes;
-        std::printf("%-40s compared %6ld (hits %5ld) lanes %6ld bounded %6ld (slivers %5ld) deep %5ld behind %5ld\n",
-                    f.name, t.compared, t.compared_hits, t.packet_lanes, t.bounded, t.sliver_hits, t.deep, t.behind);
+        std::printf("%-40s compared %6ld (hits %5ld) lanes %6ld bounded %6ld (slivers %5ld, bound used %4.1f%%) "
+                    "deep %5ld behind %5ld\n",
+                    f.name, t.compared, t.compared_hits, t.packet_lanes, t.bounded, t.sliver_hits, 100.0 * t.used, t.deep,
+                    t.behind);
     }
     // The checks were made, not skipped.
     const long share = slow_build ? 4 : 1;
