@@ -92,41 +92,56 @@ struct one_triangle_tree {
 }  // namespace
 
 // docs/triangle-bounds.md, "The constants": each width at least its first
-// order value. A triangle's box: u·((19.4·√κ + 9)·L + (17.3 + 3)·V) for
-// the single-precision test; u·(√3 + 3)·V + (2.9·√κ + 8)·u_d·perimeter for
-// the double one. A ray: (15.6 + 4)·u·‖o‖∞.
-TEST(reach_boxes, cover_the_derived_bounds_for_every_shape_and_scale) {
+// order value, and as wide as the table's constants make it (within 10%,
+// for the κ and lengths the code measures in single precision). First
+// order, a triangle's box: u·((19.4·√κ + 9)·L + (17.3 + 3)·V) for the
+// single-precision test, u·(√3 + 3)·V + (2.9·√κ + 8)·u_d·perimeter for
+// the double one; a ray: (15.6 + 4)·u·‖o‖∞. The table: u·((40·√κ + 20)·L
+// + 48·V), u·(20·L + 48·V) + (8·2^30 + 8)·u_d·perimeter, 48·u·‖o‖∞.
+TEST(reach_boxes, are_as_wide_as_derived_for_every_shape_and_scale) {
     long checked = 0;
+    // A corner at the origin and one on each axis besides the families.
+    const vec at_origin[][3] = {{{1, 2, 3}, {0, 0, 0}, {0.5f, 4, 1}}, {{0, 0, 0}, {0, 1e-3f, 0}, {1e-3f, 0, 0}}};
     for (const family& f : families) {
         maker m{std::mt19937_64(f.seed + 100)};
-        for (int n = 0; n < f.count; ++n) {
+        for (int n = -2; n < f.count; ++n) {
             vec c[3];
-            m.triangle_of(f, c);
+            if (n < 0) std::copy(at_origin[n + 2], at_origin[n + 2] + 3, c);
+            else m.triangle_of(f, c);
             const triangle t = made_of(c);
             if (t.kind == triangle_kind::degenerate) continue;
             const exact::shape s = exact::measure(c);
-            const double margin =
-                t.kind == triangle_kind::regular
-                    ? u * ((19.4 * std::sqrt(s.condition) + 9.0) * s.edge_sum + 20.3 * s.largest)
-                    : u * (std::sqrt(3.0) + 3.0) * s.largest +
-                          (2.9 / std::sqrt(std::max(s.sine_squared, 0x1p-60)) + 8.0) * exact::u_d * s.perimeter;
+            const double sqrt_condition = std::sqrt(s.condition), lean = 1.0 / std::sqrt(std::max(s.sine_squared, 0x1p-60));
+            const bool regular = t.kind == triangle_kind::regular;
+            const double needed =
+                regular ? u * ((19.4 * sqrt_condition + 9.0) * s.edge_sum + 20.3 * s.largest)
+                        : u * (std::sqrt(3.0) + 3.0) * s.largest + (2.9 * lean + 8.0) * exact::u_d * s.perimeter;
+            const double table = regular ? u * ((40.0 * sqrt_condition + 20.0) * s.edge_sum + 48.0 * s.largest)
+                                         : u * (20.0 * s.edge_sum + 48.0 * s.largest) +
+                                               (8.0 * 0x1p30 + 8.0) * exact::u_d * s.perimeter;
             const box3 box = reach_box(t);
             for (int a = 0; a < 3; ++a) {
                 const float* coordinate[3] = {&c[0].x, &c[1].x, &c[2].x};
-                const double lo = std::min({coordinate[0][a], coordinate[1][a], coordinate[2][a]});
-                const double hi = std::max({coordinate[0][a], coordinate[1][a], coordinate[2][a]});
-                ++checked;
-                ASSERT_LE(box.lo[a], lo - margin) << f.name << " #" << n << " axis " << a;
-                ASSERT_GE(box.hi[a], hi + margin) << f.name << " #" << n << " axis " << a;
+                const float lo = std::min({coordinate[0][a], coordinate[1][a], coordinate[2][a]});
+                const float hi = std::max({coordinate[0][a], coordinate[1][a], coordinate[2][a]});
+                for (const double width : {double(lo) - box.lo[a], double(box.hi[a]) - hi}) {
+                    ++checked;
+                    const double ulp = std::ldexp(1.0, std::ilogb(std::max(std::fabs(box.lo[a]), std::fabs(box.hi[a]))) - 23);
+                    ASSERT_GE(width, needed) << f.name << " #" << n << " axis " << a;
+                    ASSERT_GE(width, 0.9 * table) << f.name << " #" << n << " axis " << a;
+                    ASSERT_LE(width, 1.1 * table + ulp) << f.name << " #" << n << " axis " << a;
+                }
             }
         }
     }
-    EXPECT_GT(checked, 10000);
+    EXPECT_GT(checked, 20000);
 
     for (const vec o : {vec{0.0f, 0.0f, 0.0f}, vec{1.0f, -2.0f, 3.0f}, vec{-3e4f, 2e4f, 1e4f}, vec{0x1p-100f, 0.0f, -0x1p-90f},
                         vec{1e30f, -1e30f, 1e30f}, vec{-0x1.fffffep127f, 1.0f, 0.0f}, vec{0.5f, 0x1.000002p20f, -0x1.fffffep19f}}) {
-        const double needed = 19.6 * u * exact::largest_of(o);
-        EXPECT_GE(static_cast<double>(ray_allowance(v3(o))), needed) << o.x << " " << o.y << " " << o.z;
+        const double allowance = ray_allowance(v3(o)), largest = exact::largest_of(o);
+        EXPECT_GE(allowance, 19.6 * u * largest) << o.x << " " << o.y << " " << o.z;
+        EXPECT_GE(allowance, 48.0 * u * largest) << o.x << " " << o.y << " " << o.z;
+        EXPECT_LE(allowance, 48.0 * u * largest * (1.0 + 0x1p-18)) << o.x << " " << o.y << " " << o.z;
     }
 }
 
