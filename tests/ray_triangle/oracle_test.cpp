@@ -38,7 +38,6 @@ vector3 v3(const vec& v) { return {v.x, v.y, v.z}; }
 struct tally {
     long compared = 0, compared_hits = 0, packet_lanes = 0;
     long bounded = 0, sliver_hits = 0, deep = 0, behind = 0;
-    long classified = 0;
     double used = 0.0;  // the largest share of its bound an accepted point used
     long failures = 0;
     std::string first;
@@ -125,7 +124,6 @@ tally run_family(const family& f) {
 
         // The rule's choice of test, and the set-up the description gives.
         const expect_kind kind = documented_kind(c, face, oracle, shape);
-        ++out.classified;
         const bool kind_ok = kind == expect_kind::either
                                  ? tested.kind != triangle_kind::degenerate
                                  : static_cast<int>(tested.kind) == static_cast<int>(kind);

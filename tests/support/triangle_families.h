@@ -54,6 +54,8 @@ inline const family families[] = {
     {"thin slivers", form::planar, 12, 40, -6, 12, -4, 8, 500, 5},
     {"near the floor of what double resolves", form::planar, 28, 34, -6, 12, -4, 8, 300, 6},
     {"below that floor", form::planar, 32, 60, -6, 12, -4, 8, 150, 7},
+    {"small, far from the origin", form::random, 0, 6, -48, -30, -4, 20, 300, 11},
+    {"large, far from the origin", form::random, 0, 6, 18, 31, -4, 20, 300, 12},
     {"tiny", form::random, 0, 12, -100, -60, -4, 10, 300, 8},
     {"huge", form::random, 0, 12, 60, 100, -4, 4, 300, 9},
     {"huge thin slivers", form::planar, 12, 36, 80, 110, -4, 2, 200, 10},
