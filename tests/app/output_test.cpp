@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -76,6 +77,20 @@ TEST(output, runs_end_saying_whether_standard_output_was_written) {
             testing::ExitedWithCode(e.exit_status), e.error)
             << e.name;
     }
+}
+
+// A standard stream closed when the run starts is held on /dev/null, so
+// that no file opened later takes its number (and what is written there).
+[[noreturn]] void open_a_file_after_closing(int fd) {
+    close(fd);
+    start_output();
+    std::_Exit(open("/dev/null", O_RDONLY) > STDERR_FILENO ? 0 : 1);
+}
+
+TEST(output, closed_standard_streams_are_held) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO})
+        EXPECT_EXIT(open_a_file_after_closing(fd), testing::ExitedWithCode(0), "") << "descriptor " << fd;
 }
 
 TEST(timed_render, renders_once_between_the_clock_readings) {
