@@ -396,7 +396,7 @@ namespace {
 // them. Returns how often each triangle was reached.
 std::vector<int> walk(const bvh& tree, const linear_reference& scan) {
     std::vector<int> seen(scan.triangles.size(), 0);
-    bool inside = true, copied = true;
+    bool inside = true, copied = true, packed = true;
     auto contains = [](const float lo[3], const float hi[3], const box3& b) {
         return lo[0] <= b.lo[0] && lo[1] <= b.lo[1] && lo[2] <= b.lo[2] && b.hi[0] <= hi[0] && b.hi[1] <= hi[1] &&
                b.hi[2] <= hi[2];
@@ -413,6 +413,8 @@ std::vector<int> walk(const bvh& tree, const linear_reference& scan) {
             return;
         }
         for (std::uint32_t k = child.first(); k < child.first() + static_cast<std::uint32_t>(child.length()); ++k) {
+            // A packet is there for a triangle: none is left empty.
+            if (!child.holds_slivers()) packed = packed && tree.packets[k].index[0] >= 0;
             for (int lane = 0; lane < (child.holds_slivers() ? 1 : 4); ++lane) {
                 const int index = child.holds_slivers() ? tree.slivers[k].index : tree.packets[k].index[lane];
                 if (index < 0) continue;
@@ -436,6 +438,7 @@ std::vector<int> walk(const bvh& tree, const linear_reference& scan) {
     visit(visit, bvh_child::node(0), lo, hi);
     EXPECT_TRUE(inside);
     EXPECT_TRUE(copied);
+    EXPECT_TRUE(packed);
     return seen;
 }
 
@@ -472,20 +475,55 @@ TEST(bvh_build, every_triangle_sits_in_one_leaf_inside_its_boxes) {
     EXPECT_EQ(seen[static_cast<std::size_t>(real)], 0);
 }
 
-// The bunny split once into quarters is large enough to be sorted into
-// grid cells first: the same checks, on a tree built that way.
+// Large meshes are sorted into grid cells first, and a cell still too
+// large is sorted again: the same checks on trees built that way. The
+// bunny split once into quarters fills many cells; with one triangle far
+// off at the low corner, the bunny fills a single cell after it, which is
+// sorted on its own (a run that starts past the array's start); a
+// quarter-million copies of one triangle (square to the x axis, every
+// thousandth of them collinear) fill one cell that no grid can cut. Rays
+// that hit the copies must find the first of them.
+struct large_mesh {
+    const char* name;
+    vector3 outlier;  // a corner of the far triangle; (0, 0, 0): none
+    int copies;       // of one triangle, instead of the split bunny
+    long rays;
+};
+
+const large_mesh large_meshes[] = {
+    {"the bunny split once", {0.0f, 0.0f, 0.0f}, 0, 900},
+    {"and a triangle far off at the low corner", {-1e6f, -1e6f, -1e6f}, 0, 900},
+    {"copies of one triangle", {0.0f, 0.0f, 0.0f}, (1 << 18) + 1000, 90},
+};
+
 TEST(bvh_build, meshes_cut_into_cells_keep_every_promise) {
-    const triangle_soup fine = subdivided(bunny_patch({0.0f, 0.0f, 0.0f}, inf));
-    ASSERT_GT(fine.size(), 1 << 18);
-    const mesh m = fine.view();
-    bvh one, two;
-    build_bvh(one, m, 1);
-    build_bvh(two, m, 2);
-    expect_same_tree(one, two);
-    const linear_reference scan(m);
-    for (int count : walk(two, scan)) ASSERT_EQ(count, 1);
-    ray_maker maker{scan, bunny_inside(), std::mt19937(8)};
-    tally t;
-    for (long k = 0; k < 900 / ray_share; ++k) compare(two, scan, maker.next(static_cast<int>(k % ray_kinds)), 150000.0f, t);
-    expect_exact(t, t.rays / 4);
+    for (const large_mesh& row : large_meshes) {
+        SCOPED_TRACE(row.name);
+        triangle_soup soup;
+        if (row.copies > 0) {
+            for (int k = 0; k < row.copies; ++k) {
+                const vector3 top = k % 1000 == 999 ? vector3{100.0f, 0.0f, 0.0f} : vector3{100.0f, 500.0f, 300.0f};
+                soup.add({100.0f, 0.0f, -300.0f}, {100.0f, 0.0f, 300.0f}, top);
+            }
+        } else {
+            soup = subdivided(bunny_patch({0.0f, 0.0f, 0.0f}, inf));
+        }
+        const vector3 o = row.outlier;
+        if (!(o == vector3{0.0f, 0.0f, 0.0f})) soup.add(o, o + vector3{5000.0f, 0.0f, 0.0f}, o + vector3{0.0f, 5000.0f, 0.0f});
+        ASSERT_GT(soup.size(), 1 << 18);
+        const mesh m = soup.view();
+        bvh one, two;
+        build_bvh(one, m, 1);
+        build_bvh(two, m, 2);
+        expect_same_tree(one, two);
+        const linear_reference scan(m);
+        const std::vector<int> seen = walk(two, scan);
+        for (std::size_t k = 0; k < seen.size(); ++k)
+            ASSERT_EQ(seen[k], scan.triangles[k]->kind == triangle_kind::degenerate ? 0 : 1) << "triangle " << k;
+        ray_maker maker{scan, row.copies > 0 ? vector3{400.0f, 100.0f, 0.0f} : bunny_inside(), std::mt19937(8)};
+        tally t;
+        for (long k = 0; k < row.rays / ray_share + 9; ++k)
+            compare(two, scan, maker.next(static_cast<int>(k % ray_kinds)), 150000.0f, t);
+        expect_exact(t, t.rays / 5);
+    }
 }

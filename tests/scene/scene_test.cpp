@@ -2,7 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
 #include <vector>
+
+#include "scene/plane.h"
+#include "scene/sphere.h"
+#include "scene/triangle.h"
 
 namespace {
 
@@ -54,6 +59,16 @@ TEST(destroy_scene, empty_arrays_and_missing_arrays_are_both_fine) {
     EXPECT_EQ(fresh.lights, nullptr);
 
     destroy_scene(nullptr);
+}
+
+// The kind codes of the object interface: sphere 0, plane 1, triangle 2
+// (the model's 0 is checked with the model).
+TEST(object_kinds, answer_their_kind_codes) {
+    const sphere ball;
+    const plane floor;
+    const triangle flat(face{{{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {0, 0, 1}});
+    const std::pair<const object*, int> kinds[] = {{&ball, 0}, {&floor, 1}, {&flat, 2}};
+    for (const auto& [o, code] : kinds) EXPECT_EQ(o->get_type(), code);
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 #include <stdexcept>
 #include <vector>
 
+#include "tests/support/failing_allocations.h"
+
 // Every chunk runs once, with its piece of the range: the pieces follow one
 // another from begin to end, none empty unless there are more chunks than
 // indices, their lengths at most one apart, the same on any thread count.
@@ -50,5 +52,19 @@ TEST(parallel_for, a_chunk_that_throws_stops_the_loop_and_the_exception_comes_ou
                                         }),
                      std::length_error);
         EXPECT_LT(ran.load(), 1000);
+    }
+}
+
+// Helpers that cannot be made (memory runs out for a thread's record, or
+// for the list of them) leave the work to the threads there are: every
+// chunk still runs once.
+TEST(parallel_for, when_no_helper_can_start_the_caller_does_it_all) {
+    for (long k = 0; k < 4; ++k) {
+        std::vector<int> calls(64, 0);
+        {
+            failing_allocations::armed failing(k);
+            util::parallel_for({0, 64}, 64, 4, [&](int chunk, util::index_range) { ++calls[static_cast<std::size_t>(chunk)]; });
+        }
+        EXPECT_EQ(std::count(calls.begin(), calls.end(), 1), 64) << "allocation " << k;
     }
 }
