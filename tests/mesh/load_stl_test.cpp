@@ -145,6 +145,7 @@ TEST(stl, bad_files_are_refused_with_the_place_and_what_is_wrong) {
         {"solid x\nhello\n", "bad.stl:2: expected 'facet' or 'endsolid', found 'hello'"},
         {"solid x\nendsolid x\njunk\n", "bad.stl:3: expected 'solid' or the end of the file, found 'junk'"},
         {"solido\n", "bad.stl:1: expected 'solid', found 'solido'"},
+        {"solid x\n" + std::string((1 << 20) + 1, ' ') + "\n", "bad.stl:2: line longer than 1048576 bytes"},
         {std::string("solid x\nfacet\0", 14), "bad.stl:2: NUL byte; this is not a text file"},
         {short_one.bytes, "bad.stl: byte 80: the header counts 2 triangles, 84 + 50 x 2 = 184 bytes, but the file has 134"},
         {binary(std::string(80, '\0'), 0xffffffffu).bytes, "bad.stl: byte 80: 4294967295 triangles need more than 2147483647 vertices"},

@@ -76,6 +76,24 @@ TEST(model, default_bunny_fits_inside_its_bounds) {
     EXPECT_EQ(bunny.triangle_count, 69666);
 }
 
+// Meshes across the origin, their centroid off the middle of their box:
+// the farthest corner is on the side of the box away from the centroid,
+// whichever sign its coordinates have.
+TEST(model, bounds_hold_every_vertex_of_meshes_across_the_origin) {
+    for (const char* text : {"v -0.003 0 0\nv 0.002 0.001 0\nv 0.002 -0.001 0\nf 1 2 3\n",
+                             "v 0 0.003 0\nv 0.001 -0.002 0\nv -0.001 -0.002 0.0005\nf 1 2 3\n",
+                             "v 0 0 -0.004\nv 0.001 0 0.001\nv 0 0.001 0.001\nf 1 2 3\n"}) {
+        auto m = make_model(text);
+        const mesh& g = *m->geometry;
+        for (int i = 0; i < g.vertex_count; ++i) {
+            const double d[3] = {static_cast<double>(g.vertices[i].x) - m->bounds->centre.x,
+                                 static_cast<double>(g.vertices[i].y) - m->bounds->centre.y,
+                                 static_cast<double>(g.vertices[i].z) - m->bounds->centre.z};
+            EXPECT_LT(std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]), m->bounds->radius) << text << " vertex " << i;
+        }
+    }
+}
+
 TEST(model, nearest_triangle_wins_whatever_its_index) {
     for (bool near_first : {true, false}) {
         auto m = make_model(two_layers(near_first));
