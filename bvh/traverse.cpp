@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "bvh/bvh.h"
+#include "bvh/packet_fill.h"
 #include "math/float_step.h"
 #include "ray_triangle/sliver.h"
 
@@ -139,8 +140,10 @@ struct nearest_hit {
 
 // The next box in line is most often visited soon after: its node or its
 // first leaf entry starts on its way from memory now.
+template <bool compact>
 void prefetch(const bvh& tree, bvh_child child) {
     const void* p = !child.is_leaf()       ? static_cast<const void*>(&tree.nodes[child.node_index()])
+                    : compact               ? static_cast<const void*>(&tree.triangles[child.first()])
                     : child.holds_slivers() ? static_cast<const void*>(&tree.slivers[child.first()])
                                             : static_cast<const void*>(&tree.packets[child.first()]);
     _mm_prefetch(static_cast<const char*>(p), _MM_HINT_T0);
@@ -150,6 +153,7 @@ void prefetch(const bvh& tree, bvh_child child) {
 // A node: the boxes the ray meets, nearest first into `next`, the others
 // onto the stack. False when it meets none. The order only saves work; the
 // ranking does not depend on it.
+template <bool compact>
 bool visit_node(const bvh& tree, const bvh_node& n, const slab_ray& slabs, float best, visit_stack& stack,
                 bvh_child& next) {
     __m128 entry;
@@ -168,7 +172,7 @@ bool visit_node(const bvh& tree, const bvh_node& n, const slab_ray& slabs, float
     if (mask == 0) {
         if (entries[second] < entries[first]) std::swap(first, second);
         stack.push(n.child[second], entries[second]);
-        prefetch(tree, n.child[second]);
+        prefetch<compact>(tree, n.child[second]);
         next = n.child[first];
         return true;
     }
@@ -186,28 +190,30 @@ bool visit_node(const bvh& tree, const bvh_node& n, const slab_ray& slabs, float
         order[k] = lane;
     }
     for (int k = count - 1; k > 0; --k) stack.push(n.child[order[k]], entries[order[k]]);
-    prefetch(tree, n.child[order[1]]);
+    prefetch<compact>(tree, n.child[order[1]]);
     next = n.child[order[0]];
     return true;
 }
 
-// A leaf of packets: four triangles a test.
+// Four triangles in one test.
+void test_packet(const triangle_packet& p, const ray_lanes& lanes, nearest_hit& nearest) {
+    __m128 t;
+    int mask = packet_hits(p, lanes, _mm_set1_ps(nearest.limit), &t);
+    if (mask == 0) return;
+    alignas(16) float ts[4];
+    _mm_store_ps(ts, t);
+    for (; mask != 0; mask &= mask - 1) {
+        const int lane = __builtin_ctz(mask);
+        // A lane accepted against an older limit may no longer win.
+        if (!(ts[lane] < nearest.limit)) continue;
+        nearest.consider(ts[lane], p.index[lane], {p.normal[0][lane], p.normal[1][lane], p.normal[2][lane]});
+    }
+}
+
+// A leaf of packets.
 void visit_packets(const bvh& tree, bvh_child leaf, const ray_lanes& lanes, nearest_hit& nearest) {
     assert(leaf.end() <= tree.packets.size() && "a leaf beyond the packets");
-    for (std::uint32_t k = leaf.first(); k < leaf.end(); ++k) {
-        const triangle_packet& p = tree.packets[k];
-        __m128 t;
-        int mask = packet_hits(p, lanes, _mm_set1_ps(nearest.limit), &t);
-        if (mask == 0) continue;
-        alignas(16) float ts[4];
-        _mm_store_ps(ts, t);
-        for (; mask != 0; mask &= mask - 1) {
-            const int lane = __builtin_ctz(mask);
-            // A lane accepted against an older limit may no longer win.
-            if (!(ts[lane] < nearest.limit)) continue;
-            nearest.consider(ts[lane], p.index[lane], {p.normal[0][lane], p.normal[1][lane], p.normal[2][lane]});
-        }
-    }
+    for (std::uint32_t k = leaf.first(); k < leaf.end(); ++k) test_packet(tree.packets[k], lanes, nearest);
 }
 
 // A leaf of slivers: one double-precision test each.
@@ -220,10 +226,54 @@ void visit_slivers(const bvh& tree, bvh_child leaf, const ray& r, nearest_hit& n
     }
 }
 
+// A compact leaf: its triangles four at a time, in a packet filled on the
+// spot as a packet tree's leaves are filled, and those of them that turn
+// out to be slivers one by one, prepared on the spot as a packet tree's
+// sliver records are.
+void visit_compact(const bvh& tree, bvh_child leaf, const ray& r, const ray_lanes& lanes, nearest_hit& nearest) {
+    assert(leaf.end() <= tree.triangles.size() && "a leaf beyond the compact triangles");
+    for (std::uint32_t first = leaf.first(); first < leaf.end(); first += 4) {
+        std::int32_t faces[4];
+        for (std::uint32_t lane = 0; lane < 4; ++lane) faces[lane] = first + lane < leaf.end() ? tree.triangles[first + lane] : -1;
+        triangle_packet p;
+        int slivers = fill_packet_of_any_kind(tree.source, faces, p);
+        test_packet(p, lanes, nearest);
+        for (; slivers != 0; slivers &= slivers - 1) {
+            const std::int32_t index = faces[__builtin_ctz(slivers)];
+            const vector3 corner[3] = {mesh_corner(tree.source, index, 0), mesh_corner(tree.source, index, 1),
+                                       mesh_corner(tree.source, index, 2)};
+            const triangle_setup s = prepare_triangle(corner, cross(corner[1] - corner[0], corner[2] - corner[0]));
+            float d = nearest.limit;
+            if (intersect_sliver(s.vertex, s.plane, r, d) != hit_none) nearest.consider(d, index, s.normal);
+        }
+    }
+}
+
 // No triangle test accepts a ray that is not finite or has no direction.
 bool can_hit_anything(const ray& r) {
     if (!is_finite(r.origin) || !is_finite(r.direction)) return false;
     return !(r.direction.x == 0.0f && r.direction.y == 0.0f && r.direction.z == 0.0f);
+}
+
+// The walk down the tree, for either form of leaf.
+template <bool compact>
+void traverse(const bvh& tree, const ray& r, nearest_hit& nearest) {
+    const slab_ray slabs(r);
+    const ray_lanes lanes(r);
+    visit_stack stack;
+    bvh_child current = bvh_child::node(0);
+    for (;;) {
+        if (!current.is_leaf()) {
+            if (visit_node<compact>(tree, tree.nodes[current.node_index()], slabs, nearest.best, stack, current)) continue;
+        } else if (compact) {
+            visit_compact(tree, current, r, lanes, nearest);
+        } else if (current.holds_slivers()) {
+            visit_slivers(tree, current, r, nearest);
+        } else {
+            visit_packets(tree, current, lanes, nearest);
+        }
+        if (!stack.pop(nearest.best, current)) break;
+    }
 }
 
 }  // namespace
@@ -234,20 +284,10 @@ int intersect_bvh(const bvh& tree, const ray& r, float& distance, bvh_hit& hit) 
     if (!(distance > 0.0f) || tree.nodes.empty() || !can_hit_anything(r)) return hit_none;
 
     nearest_hit nearest(distance);
-    const slab_ray slabs(r);
-    const ray_lanes lanes(r);
-    visit_stack stack;
-    bvh_child current = bvh_child::node(0);
-    for (;;) {
-        if (!current.is_leaf()) {
-            if (visit_node(tree, tree.nodes[current.node_index()], slabs, nearest.best, stack, current)) continue;
-        } else if (current.holds_slivers()) {
-            visit_slivers(tree, current, r, nearest);
-        } else {
-            visit_packets(tree, current, lanes, nearest);
-        }
-        if (!stack.pop(nearest.best, current)) break;
-    }
+    if (tree.compact())
+        traverse<true>(tree, r, nearest);
+    else
+        traverse<false>(tree, r, nearest);
     if (nearest.hit.index < 0) return hit_none;
     distance = nearest.best;
     hit = nearest.hit;

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "bvh/bvh.h"
 #include "bvh/node.h"
 
 namespace bvh_build {
@@ -23,6 +24,19 @@ struct config {
     // From this many boxes on, a run is first sorted into the cells of a
     // coarse grid (clusters.cpp), and the fold is shared out by subtree.
     int cluster_threshold = 1 << 18;
+
+    // How the tree is built: by the heuristic (packet leaves) or in Morton
+    // order (compact leaves). Automatic: Morton order from morton_threshold
+    // triangles on, where the heuristic's build costs more than its better
+    // tree saves on one picture (docs/performance.md has the trade-off).
+    bvh_method method = bvh_method::automatic;
+    int morton_threshold = 1 << 21;
+
+    // The method `method` comes to for a mesh of this many triangles.
+    bvh_method method_for(std::int64_t triangles) const {
+        if (method != bvh_method::automatic) return method;
+        return triangles >= morton_threshold ? bvh_method::morton : bvh_method::surface_area;
+    }
 
     // How many of `items` chunks a parallel pass over them is cut into.
     int chunks_for(std::int64_t items) const { return items >= min_parallel_items ? threads : 1; }
@@ -52,6 +66,17 @@ struct config {
     // below the root (up to sixteen of them).
     static constexpr int fold_task_depth = 2;
 
+    // The Morton codes: this many bits an axis, interleaved.
+    static constexpr int morton_axis_bits = 10;
+    // The keys are first sorted by this many of the codes' top bits, into
+    // runs small enough to sort in cache.
+    static constexpr int morton_bucket_bits = 15;
+    // A run of at most this many triangles is a compact leaf.
+    static constexpr int morton_leaf_size = 4;
+    // The Morton tree is built in tasks: the subtrees this many four-wide
+    // levels below the root (up to 64 of them).
+    static constexpr int morton_task_depth = 3;
+
     // The heuristic's own splits, then the levels a tree over grid cells
     // adds (cells are cut up only above sah_depth_limit), then at most 31
     // halvings of fewer than 2^31 triangles. A binary tree folds into
@@ -60,6 +85,10 @@ struct config {
 };
 
 static_assert(config::max_leaf_size <= bvh_child::max_length, "a leaf of slivers must fit in one child");
+static_assert(config::morton_leaf_size <= bvh_child::max_length, "a compact leaf must fit in one child");
+// Every binary split of a Morton run either drops a code bit or halves a
+// run of one code: no deeper than the code's bits and 31 halvings.
+static_assert(3 * config::morton_axis_bits + 31 <= bvh_max_depth, "the traversal's stack must hold the Morton tree");
 static_assert(config::cell_count <= 1 << config::join_depth_limit, "the halvings over the cells must run out within the limit");
 static_assert(config::max_binary_depth <= bvh_max_depth, "the traversal's stack must hold the deepest tree");
 
