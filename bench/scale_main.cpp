@@ -53,9 +53,18 @@ std::string format(const char* pattern, double a) {
 
 // --- our side of a run ---------------------------------------------------------
 
-object* build_ours(mesh* loaded, double* seconds, std::string*) {
+object* build_ours(mesh* loaded, const std::string& variant, double* seconds, std::string* error) {
+    bvh_method method = bvh_method::automatic;
+    if (variant == "sah")
+        method = bvh_method::surface_area;
+    else if (variant == "morton")
+        method = bvh_method::morton;
+    else if (!variant.empty() && variant != "auto") {
+        *error = "unknown build variant " + variant + " (auto, sah or morton)";
+        return nullptr;
+    }
     const steady::time_point start = steady::now();
-    model* m = new model(owned_mesh(loaded));
+    model* m = new model(owned_mesh(loaded), method);
     *seconds = seconds_since(start);
     return m;
 }
@@ -158,7 +167,7 @@ void run_once(const std::vector<std::string>& argv, double timeout, side& s) {
                 s.build.push_back(seconds);
                 step = "render";
                 deadline = step_start + std::chrono::duration_cast<steady::duration>(std::chrono::duration<double>(timeout));
-            } else if (std::sscanf(line.c_str(), "render %lf %lld", &seconds, &a) == 2) {
+            } else if (std::sscanf(line.c_str(), "render %*s %lf %lld", &seconds, &a) == 2) {
                 s.render.push_back(seconds);
                 if (first_render) s.to_rendered.push_back(static_cast<double>(a - spawned) * 1e-9);
                 first_render = false;
@@ -354,11 +363,9 @@ int usage() {
 
 int main(int argc, char** argv) {
     if (argc >= 2 && std::strcmp(argv[1], "--child") == 0) {
-        const char* path = nullptr;
-        int renders = 0;
-        double budget = 0.0;
-        if (!parse_child_arguments(argc, argv, 2, &path, &renders, &budget)) return usage();
-        run_scale_child(path, renders, budget, build_ours);
+        child_arguments a;
+        if (!parse_child_arguments(argc, argv, 2, &a)) return usage();
+        run_scale_child(a, build_ours);
     }
     if (argc == 3 && std::strcmp(argv[1], "--load-child") == 0) run_load_child(argv[2]);
 

@@ -44,8 +44,9 @@ box3 widened_box(const float lo[3], const float hi[3], double margin);
 // points and of its slab tests that grows with its origin's magnitude,
 // 48·2^-24 times its largest coordinate (the factor a little over 48, so
 // that the product's own rounding never falls short).
+constexpr float ray_allowance_factor = 48.0f * 0x1p-24f * (1.0f + 0x1p-20f);
 inline float ray_allowance(const vector3& origin) {
-    constexpr float factor = 48.0f * 0x1p-24f * (1.0f + 0x1p-20f);
+    constexpr float factor = ray_allowance_factor;
     const float x = origin.x < 0.0f ? -origin.x : origin.x;
     const float y = origin.y < 0.0f ? -origin.y : origin.y;
     const float z = origin.z < 0.0f ? -origin.z : origin.z;

@@ -102,23 +102,33 @@ picture_target picture_by_columns(float* pixels, const camera& cam) {
 row_workspace::row_workspace(int width)
     : directions(static_cast<std::size_t>(width)), sums(static_cast<std::size_t>(width)) {}
 
-void render_row(scene* s, const camera& cam, int samples, int y, int x0, int x1, row_workspace& work, float* row) {
+void render_row(scene* s, const camera& cam, int samples, int y, int x0, int x1, row_workspace& work, float* row,
+                ray_grouping grouping) {
     const int n = x1 - x0;
     vector3* directions = work.directions.data();
     vector3* sums = work.sums.data();
     for (int x = 0; x < n; ++x) sums[x] = {0.0f, 0.0f, 0.0f};
 
-    ray primary{cam.eye, {}};
+    // Neighbouring pixels' rays go through the scene together.
+    ray primary[packet_size];
+    for (ray& r : primary) r.origin = cam.eye;
     for (int j = 0; j < samples; ++j) {
         for (int i = 0; i < samples; ++i) {
             sample_directions(cam, y, sample_offset(j, samples), sample_offset(i, samples), x0, n, directions);
-            for (int x = 0; x < n; ++x) {
-                vector3 color{0.0f, 0.0f, 0.0f};
-                int depth = 0;
-                float weight = 1.0f;
-                primary.direction = directions[x];
-                trace_ray(s, &depth, max_depth, &weight, &color, air_index, primary);
-                sums[x] = sums[x] + color;
+            for (int x = 0; x < n; x += packet_size) {
+                const int count = std::min(packet_size, n - x);
+                vector3 colors[packet_size];
+                for (int k = 0; k < count; ++k) primary[k].direction = directions[x + k];
+                if (grouping == ray_grouping::packets) {
+                    trace_packet(s, max_depth, air_index, primary, count, colors);
+                } else {
+                    for (int k = 0; k < count; ++k) {
+                        int depth = 0;
+                        float weight = 1.0f;
+                        trace_ray(s, &depth, max_depth, &weight, &colors[k], air_index, primary[k]);
+                    }
+                }
+                for (int k = 0; k < count; ++k) sums[x + k] = sums[x + k] + colors[k];
             }
         }
     }
@@ -135,7 +145,7 @@ void render_row(scene* s, const camera& cam, int samples, int y, int x0, int x1,
 }
 
 void render_picture(scene* s, const camera& cam, int samples, int threads, const picture_target& out,
-                    const progress_report& progress) {
+                    const progress_report& progress, ray_grouping grouping) {
     const int rows = out.y1 - out.y0;
     const int columns = out.x1 - out.x0;
     if (rows <= 0 || columns <= 0) return;
@@ -175,7 +185,7 @@ void render_picture(scene* s, const camera& cam, int samples, int threads, const
             if (first >= rows) return;
             const int end = std::min(first + rows_per_claim, rows);
             for (int y = first; y < end; ++y) {
-                render_row(s, cam, samples, out.y0 + y, out.x0, out.x1, space, row);
+                render_row(s, cam, samples, out.y0 + y, out.x0, out.x1, space, row, grouping);
                 float* line = out.pixels + static_cast<std::size_t>(y) * out.row_stride;
                 for (int x = 0; x < columns; ++x)
                     for (int c = 0; c < 3; ++c)
