@@ -199,6 +199,10 @@ PACKET_INLINE bool visit_node(const bvh& tree, const bvh_node& n, const packet_r
     }
     if (any == 0) return false;
     const int leader = __builtin_ctz(any);
+    // Every box met is most likely visited soon: each starts on its way
+    // from memory now, while the others are put in order.
+    for (int c = 0; c < n.child_count; ++c)
+        if (met[c] != 0) prefetch<compact>(tree, n.child[c]);
 
     // The boxes in the order the leader enters them; boxes it misses last.
     int order[4], count = 0;
@@ -215,7 +219,6 @@ PACKET_INLINE bool visit_node(const bvh& tree, const bvh_node& n, const packet_r
         keys[k] = key;
     }
     for (int k = count - 1; k > 0; --k) stack.push(n.child[order[k]], met[order[k]], entry[order[k]]);
-    if (count > 1) prefetch<compact>(tree, n.child[order[1]]);
     next = n.child[order[0]];
     active = met[order[0]];
     return true;

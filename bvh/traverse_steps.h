@@ -117,6 +117,11 @@ inline void prefetch(const bvh& tree, bvh_child child) {
                                             : static_cast<const void*>(&tree.packets[child.first()]);
     _mm_prefetch(static_cast<const char*>(p), _MM_HINT_T0);
     _mm_prefetch(static_cast<const char*>(p) + 64, _MM_HINT_T0);
+    // A packet of triangles takes four lines.
+    if (!compact && child.is_leaf() && !child.holds_slivers()) {
+        _mm_prefetch(static_cast<const char*>(p) + 128, _MM_HINT_T0);
+        _mm_prefetch(static_cast<const char*>(p) + 192, _MM_HINT_T0);
+    }
 }
 
 // Four triangles in one test.
