@@ -449,8 +449,8 @@ int main(int argc, char** argv) {
     if (wanted("methods")) {
         for (const mesh_row& entry : rows) {
             const std::string key = entry.key;
-            if (key != "sub2" && key != "sub3" && key != "sub4") continue;
-            const std::string path = meshes + "/" + entry.file;
+            if (key != "bunny" && key.rfind("sub", 0) != 0) continue;
+            const std::string path = entry.file ? meshes + "/" + entry.file : bunny;
             if (!exists(path)) continue;
             const std::string kinds = packets_one + "," + packets_all;
             const std::vector<side> found = run_sides_in_turn(

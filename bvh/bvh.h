@@ -60,8 +60,15 @@ enum class bvh_method : std::uint8_t {
     morton,
 };
 
+// The method that costs least, building and then tracing pictures of
+// `primary_rays` primary rays in all (0: one 800 x 600 picture), for a mesh
+// of `triangles` triangles: Morton order once the build would cost more
+// than the heuristic's better tree saves (bvh/build/config.h).
+bvh_method automatic_method(std::int64_t triangles, std::int64_t primary_rays = 0);
+
 // Builds the hierarchy over the mesh's triangles on up to `threads` threads
-// (0: one per hardware thread), by `method`. Deterministic: the same mesh
+// (0: one per hardware thread), by `method` (automatic: automatic_method for
+// one 800 x 600 picture). Deterministic: the same mesh
 // gives the same tree, whatever the threads. Triangles with a zero normal
 // can never be hit and are left out. Throws std::bad_alloc when memory runs
 // out, std::length_error for a mesh beyond what the leaves can name.

@@ -1,10 +1,12 @@
 #include <emmintrin.h>
 
+#include <atomic>
 #include <cassert>
 #include <cstdint>
 #include <new>
 
 #include "bvh/bvh.h"
+#include "bvh/packet_isa.h"
 #include "bvh/traverse_steps.h"
 
 // The walk of a packet of rays: each node is visited once for all the rays
@@ -22,8 +24,8 @@
 // The lanes are GCC vector extensions, sixteen floats: the walk is compiled
 // once for the baseline instruction set and once for each wider one
 // (AVX2, AVX-512), and the widest the processor has is picked when first
-// needed. Every operation on a lane is an IEEE one, so the answers do not
-// depend on the pick.
+// needed (packet_isa.h). Every operation on a lane is an IEEE one, so the
+// answers do not depend on the pick.
 
 // The lanes' helpers return vectors; they are always inlined, so no call
 // ever passes one, and the ABI GCC warns about is never used.
@@ -305,22 +307,53 @@ __attribute__((target("avx512f,avx512dq,avx512bw,avx512vl"))) unsigned walk_avx5
     return walk(tree, in, active, distances, rays, first_hit);
 }
 
-walk_function widest_walk() {
-    __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512bw") &&
-        __builtin_cpu_supports("avx512vl"))
-        return walk_avx512;
-    if (__builtin_cpu_supports("avx2")) return walk_avx2;
+walk_function walk_for(packet_isa isa) {
+    switch (isa) {
+    case packet_isa::avx512: return walk_avx512;
+    case packet_isa::avx2: return walk_avx2;
+    case packet_isa::baseline: break;
+    }
     return walk_baseline;
 }
 
+packet_isa widest_isa() {
+    for (packet_isa isa : {packet_isa::avx512, packet_isa::avx2})
+        if (packet_isa_supported(isa)) return isa;
+    return packet_isa::baseline;
+}
+
+// The walk in use: the widest the processor has, unless a test said otherwise.
+std::atomic<walk_function> chosen_walk{nullptr};
+
 unsigned walk_packet(const bvh& tree, const ray_packet& in, unsigned active, const float* distances, packet_rays& rays,
                      bool first_hit) {
-    static const walk_function chosen = widest_walk();
-    return chosen(tree, in, active, distances, rays, first_hit);
+    walk_function walk = chosen_walk.load(std::memory_order_relaxed);
+    if (!walk) {
+        walk = walk_for(widest_isa());
+        chosen_walk.store(walk, std::memory_order_relaxed);
+    }
+    return walk(tree, in, active, distances, rays, first_hit);
 }
 
 }  // namespace
+
+bool packet_isa_supported(packet_isa isa) {
+    __builtin_cpu_init();
+    switch (isa) {
+    case packet_isa::avx512:
+        return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
+               __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl");
+    case packet_isa::avx2: return __builtin_cpu_supports("avx2");
+    case packet_isa::baseline: break;
+    }
+    return true;
+}
+
+bool use_packet_isa(packet_isa isa) {
+    if (!packet_isa_supported(isa)) return false;
+    chosen_walk.store(walk_for(isa), std::memory_order_relaxed);
+    return true;
+}
 
 unsigned intersect_bvh_packet(const bvh& tree, const ray_packet& in, unsigned active, float* distances, bvh_hit* hits) {
     if (tree.nodes.empty()) return 0;

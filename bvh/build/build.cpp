@@ -23,7 +23,8 @@ namespace bvh_build {
 void build(bvh& tree, const mesh& m, config c) {
     tree = bvh();
     if (c.threads <= 0) c.threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    if (c.method_for(std::max(m.face_count, 0)) == bvh_method::morton) {
+    const bvh_method method = c.method == bvh_method::automatic ? automatic_method(std::max(m.face_count, 0)) : c.method;
+    if (method == bvh_method::morton) {
         const util::big_array<std::uint64_t> keys = morton_keys(m, c);
         build_morton_tree(keys, m, c, tree);
         return;
@@ -44,6 +45,13 @@ void build(bvh& tree, const mesh& m, config c) {
 }
 
 }  // namespace bvh_build
+
+bvh_method automatic_method(std::int64_t triangles, std::int64_t primary_rays) {
+    if (primary_rays <= 0) primary_rays = bvh_build::config::default_primary_rays;
+    return static_cast<double>(triangles) * bvh_build::config::morton_rays_per_triangle >= static_cast<double>(primary_rays)
+               ? bvh_method::morton
+               : bvh_method::surface_area;
+}
 
 void build_bvh(bvh& tree, const mesh& m, int threads, bvh_method method) {
     bvh_build::config c;

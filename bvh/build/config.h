@@ -26,17 +26,8 @@ struct config {
     int cluster_threshold = 1 << 18;
 
     // How the tree is built: by the heuristic (packet leaves) or in Morton
-    // order (compact leaves). Automatic: Morton order from morton_threshold
-    // triangles on, where the heuristic's build costs more than its better
-    // tree saves on one picture (docs/performance.md has the trade-off).
+    // order (compact leaves); automatic_method says which for `automatic`.
     bvh_method method = bvh_method::automatic;
-    int morton_threshold = 1 << 21;
-
-    // The method `method` comes to for a mesh of this many triangles.
-    bvh_method method_for(std::int64_t triangles) const {
-        if (method != bvh_method::automatic) return method;
-        return triangles >= morton_threshold ? bvh_method::morton : bvh_method::surface_area;
-    }
 
     // How many of `items` chunks a parallel pass over them is cut into.
     int chunks_for(std::int64_t items) const { return items >= min_parallel_items ? threads : 1; }
@@ -66,6 +57,14 @@ struct config {
     // The fold is shared out by the subtrees this many four-wide levels
     // below the root (up to sixteen of them).
     static constexpr int fold_task_depth = 2;
+
+    // automatic_method builds in Morton order when a mesh has at least one
+    // triangle for every this many primary rays to be traced: then the
+    // heuristic's build costs more than its quicker tree saves (the
+    // trade-off measured: docs/performance.md). No rays named: one 800 x
+    // 600 picture's.
+    static constexpr double morton_rays_per_triangle = 2.0;
+    static constexpr std::int64_t default_primary_rays = 800 * 600;
 
     // The Morton codes: this many bits an axis, interleaved.
     static constexpr int morton_axis_bits = 10;

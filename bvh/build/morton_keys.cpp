@@ -21,8 +21,14 @@ namespace {
 
 using code_grid = morton_grid<config::morton_axis_bits>;
 constexpr int code_bits = 3 * config::morton_axis_bits;
-constexpr int bucket_shift = code_bits - config::morton_bucket_bits;
-constexpr int bucket_count = 1 << config::morton_bucket_bits;
+
+// How many of the codes' top bits the first sort takes: morton_bucket_bits,
+// fewer for a small mesh, about four triangles a run.
+int bucket_bits_for(int triangles) {
+    int bits = 0;
+    while (bits < config::morton_bucket_bits && (4 << bits) < triangles) ++bits;
+    return bits;
+}
 
 // The code of a triangle that can never be hit: above every real code.
 constexpr std::uint32_t no_code = ~std::uint32_t{0};
@@ -56,7 +62,7 @@ constexpr int max_radix_run = 8192;
 // order: a stable radix sort on the code bits below those, `digit_bits` at
 // a time; short runs by insertion. Keys are distinct, so any sort gives the
 // same order.
-void sort_run(std::uint64_t* keys, int count) {
+void sort_run(std::uint64_t* keys, int count, int bucket_shift) {
     if (count > max_radix_run) {
         std::sort(keys, keys + count);
         return;
@@ -70,7 +76,7 @@ void sort_run(std::uint64_t* keys, int count) {
         }
         return;
     }
-    constexpr int digit_bits = (bucket_shift + 1) / 2;
+    constexpr int digit_bits = (code_bits - config::morton_bucket_bits + 1) / 2;
     constexpr int digits = 1 << digit_bits;
     std::uint64_t scratch[max_radix_run];
     std::uint64_t* from = keys;
@@ -96,10 +102,13 @@ util::big_array<std::uint64_t> morton_keys(const mesh& m, const config& c) {
     const util::index_range faces{0, std::max(m.face_count, 0)};
     const code_grid grid(centre_bounds(m, c));
     const int chunks = c.chunks_for(faces.size());
+    const int bucket_bits = bucket_bits_for(faces.size());
+    const int bucket_shift = code_bits - bucket_bits;
+    const int bucket_count = 1 << bucket_bits;
 
     // 1. The codes, and each chunk's count of each run.
     util::big_array<std::uint32_t> codes(static_cast<std::size_t>(faces.size()));
-    std::vector<std::vector<int>> at(static_cast<std::size_t>(chunks), std::vector<int>(bucket_count, 0));
+    std::vector<std::vector<int>> at(static_cast<std::size_t>(chunks), std::vector<int>(static_cast<std::size_t>(bucket_count), 0));
     util::parallel_for(faces, chunks, c.threads, [&](int chunk, util::index_range run) {
         std::vector<int>& count = at[static_cast<std::size_t>(chunk)];
         for (int k = run.begin; k < run.end; ++k) {
@@ -115,7 +124,7 @@ util::big_array<std::uint64_t> morton_keys(const mesh& m, const config& c) {
     });
 
     // 2. Where each chunk's share of each run starts; the keys, into place.
-    std::vector<int> run_start(bucket_count + 1, 0);
+    std::vector<int> run_start(static_cast<std::size_t>(bucket_count) + 1, 0);
     int total = 0;
     for (int b = 0; b < bucket_count; ++b) {
         run_start[static_cast<std::size_t>(b)] = total;
@@ -125,7 +134,7 @@ util::big_array<std::uint64_t> morton_keys(const mesh& m, const config& c) {
             total += n;
         }
     }
-    run_start[bucket_count] = total;
+    run_start[static_cast<std::size_t>(bucket_count)] = total;
     util::big_array<std::uint64_t> keys(static_cast<std::size_t>(total));
     util::parallel_for(faces, chunks, c.threads, [&](int chunk, util::index_range run) {
         std::vector<int>& to = at[static_cast<std::size_t>(chunk)];
@@ -137,10 +146,11 @@ util::big_array<std::uint64_t> morton_keys(const mesh& m, const config& c) {
     });
     codes.release();
 
-    // 3. Each run sorted on its own.
-    util::parallel_for({0, bucket_count}, bucket_count, c.threads, [&](int b, util::index_range) {
+    // 3. Each run sorted on its own; a small mesh's on the calling thread.
+    const int sorting_threads = c.chunks_for(total) > 1 ? c.threads : 1;
+    util::parallel_for({0, bucket_count}, bucket_count, sorting_threads, [&](int b, util::index_range) {
         const int begin = run_start[static_cast<std::size_t>(b)];
-        sort_run(keys.data() + begin, run_start[static_cast<std::size_t>(b) + 1] - begin);
+        sort_run(keys.data() + begin, run_start[static_cast<std::size_t>(b) + 1] - begin, bucket_shift);
     });
     assert(std::is_sorted(keys.data(), keys.data() + keys.size()) && "Morton keys out of order");
     return keys;

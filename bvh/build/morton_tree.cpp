@@ -205,8 +205,10 @@ void build_morton_tree(const util::big_array<std::uint64_t>& keys, const mesh& m
     vbox ignored;
     top.node(all, 0, ignored);
     const int task_count = static_cast<int>(tasks.runs.size());
+    // A small mesh is built on the calling thread.
+    const int threads = c.chunks_for(key_count) > 1 ? c.threads : 1;
     tasks.sizes.resize(tasks.runs.size());
-    util::parallel_for({0, task_count}, task_count, c.threads, [&](int k, util::index_range) {
+    util::parallel_for({0, task_count}, task_count, threads, [&](int k, util::index_range) {
         morton_walk task{cuts, m, walk_pass::count};
         vbox none;
         task.node(tasks.runs[static_cast<std::size_t>(k)], config::morton_task_depth, none);
@@ -222,7 +224,7 @@ void build_morton_tree(const util::big_array<std::uint64_t>& keys, const mesh& m
     tree.nodes.resize(total);
     tree.triangles.resize(keys.size());
     tasks.boxes.resize(tasks.runs.size());
-    util::parallel_for({0, task_count}, task_count, c.threads, [&](int k, util::index_range) {
+    util::parallel_for({0, task_count}, task_count, threads, [&](int k, util::index_range) {
         const std::size_t task = static_cast<std::size_t>(k);
         morton_walk walk{cuts, m, walk_pass::write, tree.nodes.data(), tree.triangles.data(), tasks.starts[task]};
         walk.node(tasks.runs[task], config::morton_task_depth, tasks.boxes[task]);
