@@ -34,7 +34,7 @@ box3 reach_box(const vector3 corner[3], triangle_kind kind);
 // magnitude. At least the widening reach_box gives each such triangle
 // whichever its kind: the single-precision test's bound taken at the
 // largest condition number that test is given, plus the double test's own
-// share.
+// share (docs/triangle-bounds.md, "One margin for either test").
 double reach_margin_either(double perimeter, double largest);
 
 // The float box that holds [lo - margin, hi + margin] on every axis.
