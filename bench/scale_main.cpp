@@ -209,6 +209,11 @@ struct method_result {
     side surface_area, morton;
 };
 
+// Seconds as ms below one second, else s.
+std::string seconds_cell(double seconds) {
+    return seconds < 1.0 ? format("%.1f ms", seconds * 1e3) : format("%.2f s", seconds);
+}
+
 void method_row(const char* mesh, const char* method, const side& s) {
     const summary build = summarise(s.build), one = summarise(s.render(packets_one)), all = summarise(s.render(packets_all));
     std::vector<double> speed_ups;
@@ -218,7 +223,7 @@ void method_row(const char* mesh, const char* method, const side& s) {
     std::printf("| %s | %s | %s | %s | %s | %s | %s | %s | %s |\n", mesh, method, time_cell(build).c_str(),
                 time_cell(one).c_str(), time_cell(all).c_str(),
                 up.present ? (format("%.2fx", up.min) + " / " + format("%.2fx", up.median)).c_str() : "",
-                build.present && all.present ? format("%.2f s", build.median + all.median).c_str() : "",
+                build.present && all.present ? seconds_cell(build.median + all.median).c_str() : "",
                 time_cell(summarise(s.to_rendered)).c_str(), peak_cell(s).c_str());
 }
 
@@ -486,8 +491,10 @@ int main(int argc, char** argv) {
         big_picture = found[1].seconds;
         big_peak = peak_per_triangle(found[1]);
     }
-    print_targets(compared.empty() ? nullptr : &compared[0], compared.size() > 1 ? &compared[1] : nullptr, results,
-                  big_picture, big_peak);
+    // The targets rest on the comparison, the scale rows and the whole runs.
+    if (!compared.empty() || !results.empty() || !big_picture.empty())
+        print_targets(compared.empty() ? nullptr : &compared[0], compared.size() > 1 ? &compared[1] : nullptr, results,
+                      big_picture, big_peak);
     if (wanted("load")) print_load_table(meshes, self_path(), quick);
     for (const row_result& r : results) {
         if (!r.ours.error.empty()) std::printf("\n%s: our run failed: %s\n", r.mesh->label, r.ours.error.c_str());
