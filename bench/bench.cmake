@@ -9,10 +9,13 @@ target_compile_definitions(raytracer-bench PRIVATE
 # The whole-program figures run the real programs.
 add_dependencies(raytracer-bench raytracer raytracer-snapshot)
 
-# raytracer-scale: the scale table, each mesh measured in fresh processes.
-add_executable(raytracer-scale bench/scale_main.cpp bench/scale_child.cpp)
+# raytracer-scale: the scale tables, every figure measured in fresh processes.
+add_executable(raytracer-scale bench/scale_main.cpp bench/scale_runs.cpp bench/scale_child.cpp)
 target_link_libraries(raytracer-scale PRIVATE raytracer_core)
-target_compile_definitions(raytracer-scale PRIVATE RT_SOURCE_DIR="${CMAKE_CURRENT_SOURCE_DIR}")
+target_compile_definitions(raytracer-scale PRIVATE RT_SOURCE_DIR="${CMAKE_CURRENT_SOURCE_DIR}"
+  RT_SNAPSHOT="$<TARGET_FILE:raytracer-snapshot>")
+# Its whole-run table runs the real program.
+add_dependencies(raytracer-scale raytracer-snapshot)
 
 # Embree 3 is the yardstick where it is installed (libembree-dev); nothing
 # else needs it, and without it the table has our columns only.

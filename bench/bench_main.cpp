@@ -139,6 +139,8 @@ int main(int argc, char** argv) {
                 facts.hardware_threads, host.sysname, host.release, __VERSION__);
     std::printf("| Figure | min | median | target | |\n|---|---|---|---|---|\n");
 
+    const summary single_one = summarise(counter(results, bench_render_pairs, "single_one_thread"));
+    const summary single_all = summarise(counter(results, bench_render_pairs, "single_all_threads"));
     const std::vector<double> one_runs = counter(results, bench_render_pairs, "one_thread");
     const std::vector<double> all_runs = counter(results, bench_render_pairs, "all_threads");
     std::vector<double> pair_ratios;
@@ -155,8 +157,13 @@ int main(int argc, char** argv) {
     const summary program = summarise(results, bench_program);
     const summary snapshot = summarise(results, bench_snapshot);
 
+    time_row("Full render, BVH, single rays, 1 thread", single_one, 0);
+    time_row("Full render, BVH, single rays, all " + std::to_string(facts.hardware_threads) + " threads", single_all, 0);
     time_row("Full render, BVH, 1 thread", one, 100);
     time_row("Full render, BVH, all " + std::to_string(facts.hardware_threads) + " threads", all, 0);
+    if (one.present && single_one.present)
+        row("Packets over single rays, 1 thread", format("%.2fx", one.min / single_one.min),
+            format("%.2fx", one.median / single_one.median), "", "");
     if (speed_up.present) {
         row("Speed-up, all threads over 1 thread, run by run (lowest, median)", format("%.2fx", speed_up.min),
             format("%.2fx", speed_up.median), ">= 1.8x",

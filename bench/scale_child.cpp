@@ -4,11 +4,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "app/image.h"
 #include "mesh/load_mesh.h"
@@ -33,14 +35,60 @@ std::FILE* report = nullptr;
 
 }  // namespace
 
-bool parse_child_arguments(int argc, char** argv, int first, const char** path, int* renders, double* budget) {
-    if (argc != first + 3) return false;
+std::string render_kind::name() const {
+    return std::string(grouping == ray_grouping::packets ? "packets" : "single") + ":" + std::to_string(threads);
+}
+
+namespace {
+
+bool parse_kinds(const std::string& list, std::vector<render_kind>* kinds) {
+    kinds->clear();
+    std::size_t at = 0;
+    while (at <= list.size()) {
+        const std::size_t comma = std::min(list.find(',', at), list.size());
+        const std::string item = list.substr(at, comma - at);
+        const std::size_t colon = item.find(':');
+        if (colon == std::string::npos) return false;
+        render_kind k;
+        const std::string grouping = item.substr(0, colon);
+        if (grouping == "packets")
+            k.grouping = ray_grouping::packets;
+        else if (grouping == "single")
+            k.grouping = ray_grouping::single;
+        else
+            return false;
+        char* end = nullptr;
+        const std::string threads = item.substr(colon + 1);
+        k.threads = static_cast<int>(std::strtol(threads.c_str(), &end, 10));
+        if (threads.empty() || *end != '\0' || k.threads < 0) return false;
+        kinds->push_back(k);
+        at = comma + 1;
+    }
+    return !kinds->empty();
+}
+
+}  // namespace
+
+bool parse_child_arguments(int argc, char** argv, int first, child_arguments* out) {
+    if (argc < first + 3) return false;
     char* end = nullptr;
-    *path = argv[first];
-    *renders = static_cast<int>(std::strtol(argv[first + 1], &end, 10));
-    if (*end != '\0' || *renders < 1) return false;
-    *budget = std::strtod(argv[first + 2], &end);
-    return *end == '\0' && *budget >= 0.0;
+    out->path = argv[first];
+    out->rounds = static_cast<int>(std::strtol(argv[first + 1], &end, 10));
+    if (*end != '\0' || out->rounds < 1) return false;
+    out->budget = std::strtod(argv[first + 2], &end);
+    if (*end != '\0' || !(out->budget >= 0.0)) return false;
+    for (int i = first + 3; i < argc; i += 2) {
+        if (i + 1 >= argc) return false;
+        const std::string option = argv[i];
+        if (option == "--renders") {
+            if (!parse_kinds(argv[i + 1], &out->kinds)) return false;
+        } else if (option == "--variant") {
+            out->variant = argv[i + 1];
+        } else {
+            return false;
+        }
+    }
+    return true;
 }
 
 namespace {
@@ -80,7 +128,7 @@ void run_load_child(const char* path) {
     std::_Exit(0);
 }
 
-void run_scale_child(const char* path, int renders, double render_budget, build_function build) {
+void run_scale_child(const child_arguments& a, build_function build) {
     open_report();
 
     // The built-in scene, its light, floor and materials, around an empty
@@ -91,10 +139,10 @@ void run_scale_child(const char* path, int renders, double render_budget, build_
     current_scene = nullptr;
     const camera cam = setup_camera();
 
-    mesh* loaded = load_and_report(path);
+    mesh* loaded = load_and_report(a.path);
     std::string error;
     double build_seconds = 0.0;
-    object* traced = build(loaded, &build_seconds, &error);
+    object* traced = build(loaded, a.variant, &build_seconds, &error);
     if (!traced) fail(error);
     std::fprintf(report, "build %.9f\n", build_seconds);
 
@@ -108,14 +156,16 @@ void run_scale_child(const char* path, int renders, double render_budget, build_
     delete placeholder;
 
     double rendering = 0.0;
-    for (int k = 0; k < renders && (k == 0 || rendering < render_budget); ++k) {
-        const steady::time_point render_start = steady::now();
-        render_picture(&world, cam, 1, 0, picture_by_columns(image, cam));
-        const steady::time_point end = steady::now();
-        const double seconds = std::chrono::duration<double>(end - render_start).count();
-        rendering += seconds;
-        std::fprintf(report, "render %.9f %lld\n", seconds,
-                     static_cast<long long>(std::chrono::duration_cast<std::chrono::nanoseconds>(end.time_since_epoch()).count()));
+    for (int round = 0; round < a.rounds && (round == 0 || rendering < a.budget); ++round) {
+        for (const render_kind& kind : a.kinds) {
+            const steady::time_point render_start = steady::now();
+            render_picture(&world, cam, 1, kind.threads, picture_by_columns(image, cam), {}, kind.grouping);
+            const steady::time_point end = steady::now();
+            const double seconds = std::chrono::duration<double>(end - render_start).count();
+            rendering += seconds;
+            std::fprintf(report, "render %s %.9f %lld\n", kind.name().c_str(), seconds,
+                         static_cast<long long>(std::chrono::duration_cast<std::chrono::nanoseconds>(end.time_since_epoch()).count()));
+        }
     }
     std::fflush(report);
     std::_Exit(0);

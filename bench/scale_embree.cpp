@@ -1,10 +1,11 @@
 // raytracer-scale-embree: one run of the scale table with Embree 3 in the
 // mesh's place (scale_child.h), the yardstick for our own build and render.
-//   raytracer-scale-embree MESH RENDERS BUDGET
-// Embree builds with its default device (all hardware threads) at its
-// default quality, MEDIUM, and answers single rays (rtcIntersect1) through
-// the same object interface, in the same scene, rendered by the same
-// render_rows on all threads: the rays are the program's own.
+//   raytracer-scale-embree MESH ROUNDS BUDGET [--renders KIND,...] [--variant medium|low]
+// Embree builds with its default device (all hardware threads) at build
+// quality MEDIUM (its default) or LOW, and answers through the same object
+// interface, in the same scene, rendered by the same render_picture: single
+// rays by rtcIntersect1, packets by rtcIntersect16 and rtcOccluded16 flagged
+// coherent. The rays are the program's own.
 
 #include <embree3/rtcore.h>
 
@@ -64,7 +65,70 @@ public:
         return hit_outside;
     }
 
+    // Sixteen rays in one rtcIntersect16, flagged coherent.
+    void intersect_packet(const ray_packet& rays, unsigned active, float* distances, int* codes, hit_record* hits) override {
+        RTCIntersectContext context;
+        rtcInitIntersectContext(&context);
+        context.flags = RTC_INTERSECT_CONTEXT_FLAG_COHERENT;
+        alignas(64) int valid[16];
+        alignas(64) RTCRayHit16 h;
+        fill(rays, active, distances, valid, h.ray);
+        for (int k = 0; k < 16; ++k) {
+            h.hit.geomID[k] = RTC_INVALID_GEOMETRY_ID;
+            h.hit.instID[0][k] = RTC_INVALID_GEOMETRY_ID;
+        }
+        rtcIntersect16(valid, scene, &context, &h);
+        for (unsigned left = active; left != 0; left &= left - 1) {
+            const int k = __builtin_ctz(left);
+            codes[k] = hit_none;
+            if (h.hit.geomID[k] == RTC_INVALID_GEOMETRY_ID || !(h.ray.tfar[k] < distances[k])) continue;
+            distances[k] = h.ray.tfar[k];
+            codes[k] = hit_outside;
+            hits[k].normal = normals[h.hit.primID[k]];
+            hits[k].surface = {};
+            last[util::current_worker].primitive = h.hit.primID[k];
+        }
+    }
+
+    // Sixteen rays in one rtcOccluded16, flagged coherent.
+    unsigned occluded_packet(const ray_packet& rays, unsigned active, const float* distances) override {
+        RTCIntersectContext context;
+        rtcInitIntersectContext(&context);
+        context.flags = RTC_INTERSECT_CONTEXT_FLAG_COHERENT;
+        alignas(64) int valid[16];
+        alignas(64) RTCRay16 r;
+        fill(rays, active, distances, valid, r);
+        rtcOccluded16(valid, scene, &context, &r);
+        unsigned met = 0;
+        // An occluded ray comes back with tfar set to -infinity.
+        for (unsigned left = active; left != 0; left &= left - 1) {
+            const int k = __builtin_ctz(left);
+            if (r.tfar[k] < 0.0f) met |= 1u << k;
+        }
+        return met;
+    }
+
     vector3 get_normal(const vector3&) const override { return normals[last[util::current_worker].primitive]; }
+
+private:
+    static void fill(const ray_packet& rays, unsigned active, const float* distances, int* valid, RTCRay16& r) {
+        for (int k = 0; k < 16; ++k) {
+            const bool on = (active >> k) & 1;
+            valid[k] = on ? -1 : 0;
+            r.org_x[k] = rays.origin[0][k];
+            r.org_y[k] = rays.origin[1][k];
+            r.org_z[k] = rays.origin[2][k];
+            r.dir_x[k] = rays.direction[0][k];
+            r.dir_y[k] = rays.direction[1][k];
+            r.dir_z[k] = rays.direction[2][k];
+            r.tnear[k] = 0.0f;
+            r.tfar[k] = on ? distances[k] : 0.0f;
+            r.time[k] = 0.0f;
+            r.mask[k] = ~0u;
+            r.id[k] = static_cast<unsigned>(k);
+            r.flags[k] = 0;
+        }
+    }
 };
 
 void report_error(void*, RTCError code, const char* what) { std::fprintf(stderr, "embree error %d: %s\n", code, what); }
@@ -86,7 +150,11 @@ bool add_triangles(embree_mesh& e, const mesh& m) {
     return true;
 }
 
-object* build_embree(mesh* loaded, double* seconds, std::string* error) {
+object* build_embree(mesh* loaded, const std::string& variant, double* seconds, std::string* error) {
+    if (!variant.empty() && variant != "medium" && variant != "low") {
+        *error = "unknown Embree variant " + variant + " (medium or low)";
+        return nullptr;
+    }
     embree_mesh* e = new embree_mesh;
     e->device = rtcNewDevice(nullptr);
     if (!e->device) {
@@ -95,7 +163,7 @@ object* build_embree(mesh* loaded, double* seconds, std::string* error) {
     }
     rtcSetDeviceErrorFunction(e->device, report_error, nullptr);
     e->scene = rtcNewScene(e->device);
-    rtcSetSceneBuildQuality(e->scene, RTC_BUILD_QUALITY_MEDIUM);
+    rtcSetSceneBuildQuality(e->scene, variant == "low" ? RTC_BUILD_QUALITY_LOW : RTC_BUILD_QUALITY_MEDIUM);
 
     // The copy and the normals are not part of the build time. An empty
     // mesh (the fixed-cost run) gives an empty scene.
@@ -124,12 +192,10 @@ object* build_embree(mesh* loaded, double* seconds, std::string* error) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const char* path = nullptr;
-    int renders = 0;
-    double budget = 0.0;
-    if (!parse_child_arguments(argc, argv, 1, &path, &renders, &budget)) {
-        std::fprintf(stderr, "usage: raytracer-scale-embree MESH RENDERS BUDGET_SECONDS\n");
+    child_arguments a;
+    if (!parse_child_arguments(argc, argv, 1, &a)) {
+        std::fprintf(stderr, "usage: raytracer-scale-embree MESH ROUNDS BUDGET_SECONDS [--renders KIND,...] [--variant medium|low]\n");
         return 2;
     }
-    run_scale_child(path, renders, budget, build_embree);
+    run_scale_child(a, build_embree);
 }

@@ -1,30 +1,31 @@
-// raytracer-scale: the scale table of scripts/bench. For each mesh (the
-// bunny, the bunny subdivided 1 to 4 times, a CAD cylinder, a print bed, the
-// bunny with a far outlier, the bunny flattened onto a line) it starts runs
-// of its own (scale_child.h), each a fresh process doing load, build and
-// renders, and prints one Markdown table: load, build, render, start to
-// rendered and peak bytes a triangle, ours beside Embree's where Embree is
-// there, with the ratios. Peak memory is the child's whole-process maximum
-// resident set, from wait4; this driver stays small so as not to raise it.
+// raytracer-scale: the scale tables of scripts/bench, every figure taken in
+// fresh processes of its own (scale_child.h, scale_runs.h):
+//  - the default scene's render, ours and Embree's, single rays and
+//    packets, on one thread and on all;
+//  - the scale table: for each mesh (the bunny, the bunny subdivided 1 to 4
+//    times, a CAD cylinder, a print bed, the bunny with a far outlier, the
+//    bunny flattened onto a line) load, build, render, start to rendered and
+//    peak bytes a triangle, ours beside Embree's (MEDIUM and LOW quality,
+//    single rays and packets) where Embree is there, with the ratios;
+//  - the build methods: the subdivided bunnies built both ways;
+//  - whole runs of raytracer-snapshot, start to picture written;
+//  - the load table: the 17.8 M-triangle bunny as OBJ, binary PLY of both
+//    byte orders and binary STL, only loaded.
+// Peak memory is the child's whole-process maximum resident set, from
+// wait4; this driver stays small so as not to raise it.
 //   raytracer-scale --meshes DIR [--bunny PATH] [--quick] [KEY ...]
-// KEYs pick rows (bunny sub1 .. sub4 cylinder platform far10km far1000km flat),
-// and "load" the load table: the 17.8 M-triangle bunny as OBJ, binary PLY
-// of both byte orders and binary STL, only loaded, in fresh processes.
-// A run's renders are stopped after 60 s (RT_BENCH_QUICK: 30 s; RT_BENCH_TIMEOUT=S
-// sets it).
-// Internal: raytracer-scale --child MESH RENDERS BUDGET, one run of our own;
-// raytracer-scale --load-child MESH, one load.
+// KEYs pick what runs: rows of the scale table (bunny sub1 .. sub4 cylinder
+// platform far10km far1000km flat), "compare", "methods", "picture" and
+// "load"; none: everything. A run's renders are stopped after 60 s
+// (RT_BENCH_QUICK: 30 s; RT_BENCH_TIMEOUT=S sets it).
+// Internal: raytracer-scale --child MESH ROUNDS BUDGET [...], one run of our
+// own; raytracer-scale --load-child MESH, one load.
 
-#include <poll.h>
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -33,244 +34,98 @@
 #include <vector>
 
 #include "bench/scale_child.h"
+#include "bench/scale_runs.h"
 #include "scene/model.h"
 
 namespace {
 
 using steady = std::chrono::steady_clock;
 
-double seconds_since(steady::time_point start) { return std::chrono::duration<double>(steady::now() - start).count(); }
-
-long long now_ns() {
-    return static_cast<long long>(std::chrono::duration_cast<std::chrono::nanoseconds>(steady::now().time_since_epoch()).count());
-}
-
-std::string format(const char* pattern, double a) {
-    char text[64];
-    std::snprintf(text, sizeof text, pattern, a);
-    return text;
-}
-
 // --- our side of a run ---------------------------------------------------------
 
-object* build_ours(mesh* loaded, double* seconds, std::string*) {
+object* build_ours(mesh* loaded, const std::string& variant, double* seconds, std::string* error) {
+    bvh_method method = bvh_method::automatic;
+    if (variant == "sah")
+        method = bvh_method::surface_area;
+    else if (variant == "morton")
+        method = bvh_method::morton;
+    else if (!variant.empty() && variant != "auto") {
+        *error = "unknown build variant " + variant + " (auto, sah or morton)";
+        return nullptr;
+    }
     const steady::time_point start = steady::now();
-    model* m = new model(owned_mesh(loaded));
-    *seconds = seconds_since(start);
+    model* m = new model(owned_mesh(loaded), method);
+    *seconds = std::chrono::duration<double>(steady::now() - start).count();
     return m;
 }
 
-// --- runs --------------------------------------------------------------------
+#ifdef RT_SCALE_EMBREE
+constexpr bool have_embree = true;
+#else
+constexpr bool have_embree = false;
+#define RT_SCALE_EMBREE ""
+#endif
 
-// How many runs and renders, and how long one run may take before it is
-// stopped (the pathological meshes can take many minutes per picture).
-struct policy {
-    int min_runs;          // unless a render takes longer than slow_render
-    int max_runs;
-    double side_budget;    // no new run once a side has taken this long
-    int renders;           // per run
-    double render_budget;  // per run: no new render after this long
-    double timeout;        // per run, from the end of its build: renders only
+std::string self_path() {
+    char path[4096];
+    const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0) return "";
+    path[n] = '\0';
+    return path;
+}
+
+bool exists(const std::string& path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0;
+}
+
+// The render kinds, as the children name them.
+const std::string packets_all = "packets:0", single_all = "single:0", packets_one = "packets:1", single_one = "single:1";
+
+struct commands {
+    std::string self;
+    child_command ours(const std::string& kinds, const std::string& variant = "auto") const {
+        return {{self, "--child"}, {"--renders", kinds, "--variant", variant}};
+    }
+    child_command embree(const std::string& kinds, const std::string& variant) const {
+        return {{RT_SCALE_EMBREE}, {"--renders", kinds, "--variant", variant}};
+    }
 };
 
-// Load and build are never stopped, short of this: they are the figures
-// the big meshes are there for.
-constexpr double run_limit = 900.0;
+// --- the default scene, ours and Embree's ------------------------------------------
 
-// One picture of this many seconds is far enough off to say so without a
-// second sample.
-constexpr double slow_render = 10.0;
+// The medians of each render kind on one thread and on all, and the
+// speed-up run by run: each round renders on one thread, then on all.
+void compare_row(const char* label, const side& s, const std::string& one, const std::string& all, const summary& yardstick) {
+    const summary s1 = summarise(s.render(one)), sa = summarise(s.render(all));
+    std::vector<double> speed_ups;
+    for (std::size_t k = 0; k < s.render(one).size() && k < s.render(all).size(); ++k)
+        speed_ups.push_back(s.render(one)[k] / s.render(all)[k]);
+    const summary up = summarise(speed_ups);
+    std::printf("| %s | %s | %s | %s | %s |\n", label, time_cell(s1).c_str(), time_cell(sa).c_str(),
+                up.present ? (format("%.2fx", up.min) + " / " + format("%.2fx", up.median)).c_str() : "",
+                ratio_cell(sa, yardstick).c_str());
+}
 
-constexpr policy full_policy{2, 5, 20.0, 3, 4.0, 60.0};
-constexpr policy quick_policy{1, 2, 3.0, 2, 2.0, 30.0};
-
-// What the runs of one side (ours or Embree's) of one row found.
-struct side {
-    std::vector<double> load, build, render, to_rendered;
-    std::vector<double> peak_bytes;
-    long long triangles = -1, vertices = -1, file_bytes = -1;
-    std::string stopped;        // the step a run was stopped in: "load", "build" or "render"
-    double stopped_after = 0.0;  // how long that step had run by then
-    std::string error;
-    int runs = 0;
-};
-
-// Starts `argv` with its standard output on a pipe, reads its report lines
-// into `s`, stops it after `timeout` seconds, and records its peak memory.
-void run_once(const std::vector<std::string>& argv, double timeout, side& s) {
-    int pipe_fds[2];
-    if (pipe(pipe_fds) != 0) {
-        s.error = "pipe failed";
-        return;
+void print_compare_table(const side& ours, const side& embree, unsigned threads) {
+    std::printf("\n| Bunny (%s triangles): render | 1 thread | all %u threads | Speed-up, run by run | Over Embree's packets, all threads |\n",
+                thousands(ours.triangles).c_str(), threads);
+    std::printf("|---|---|---|---|---|\n");
+    const summary yardstick = summarise(embree.render(packets_all));
+    compare_row("Ours, single rays", ours, single_one, single_all, yardstick);
+    compare_row("Ours, packets of 16", ours, packets_one, packets_all, yardstick);
+    if (have_embree) {
+        compare_row("Embree, single rays (rtcIntersect1)", embree, single_one, single_all, yardstick);
+        compare_row("Embree, packets of 16 (rtcIntersect16, coherent)", embree, packets_one, packets_all, yardstick);
     }
-    std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-
-    std::fflush(nullptr);
-    const long long spawned = now_ns();
-    const steady::time_point start = steady::now();
-    const pid_t child = fork();
-    if (child < 0) {
-        s.error = "fork failed";
-        return;
-    }
-    if (child == 0) {
-        dup2(pipe_fds[1], STDOUT_FILENO);
-        close(pipe_fds[0]);
-        close(pipe_fds[1]);
-        execv(args[0], args.data());
-        _exit(127);
-    }
-    close(pipe_fds[1]);
-
-    std::string pending;
-    const char* step = "load";
-    steady::time_point step_start = start;
-    bool timed_out = false;
-    bool first_render = true;
-    char buffer[4096];
-    steady::time_point deadline = start + std::chrono::duration_cast<steady::duration>(std::chrono::duration<double>(run_limit));
-    for (;;) {
-        const double left = std::chrono::duration<double>(deadline - steady::now()).count();
-        if (left <= 0.0) {
-            timed_out = true;
-            break;
-        }
-        pollfd p{pipe_fds[0], POLLIN, 0};
-        if (poll(&p, 1, static_cast<int>(std::ceil(left * 1000.0))) <= 0) continue;
-        const ssize_t n = read(pipe_fds[0], buffer, sizeof buffer);
-        if (n <= 0) break;
-        pending.append(buffer, static_cast<std::size_t>(n));
-        std::size_t line_end;
-        while ((line_end = pending.find('\n')) != std::string::npos) {
-            const std::string line = pending.substr(0, line_end);
-            pending.erase(0, line_end + 1);
-            step_start = steady::now();
-            long long a = 0, b = 0, c = 0;
-            double seconds = 0.0;
-            if (std::sscanf(line.c_str(), "mesh %lld %lld %lld", &a, &b, &c) == 3) {
-                s.triangles = a, s.vertices = b, s.file_bytes = c;
-            } else if (std::sscanf(line.c_str(), "load %lf", &seconds) == 1) {
-                s.load.push_back(seconds);
-                step = "build";
-            } else if (std::sscanf(line.c_str(), "build %lf", &seconds) == 1) {
-                s.build.push_back(seconds);
-                step = "render";
-                deadline = step_start + std::chrono::duration_cast<steady::duration>(std::chrono::duration<double>(timeout));
-            } else if (std::sscanf(line.c_str(), "render %lf %lld", &seconds, &a) == 2) {
-                s.render.push_back(seconds);
-                if (first_render) s.to_rendered.push_back(static_cast<double>(a - spawned) * 1e-9);
-                first_render = false;
-            } else if (line.rfind("error ", 0) == 0) {
-                s.error = line.substr(6);
-            }
-        }
-    }
-    const steady::time_point stopped_at = steady::now();
-    if (timed_out) kill(child, SIGKILL);
-    close(pipe_fds[0]);
-    int status = 0;
-    rusage usage{};
-    wait4(child, &status, 0, &usage);
-    ++s.runs;
-    // ru_maxrss is in KiB on Linux.
-    if (s.triangles >= 0) s.peak_bytes.push_back(static_cast<double>(usage.ru_maxrss) * 1024.0);
-    if (timed_out) {
-        s.stopped = step;
-        s.stopped_after = std::chrono::duration<double>(stopped_at - step_start).count();
-    } else if (s.error.empty() && !(WIFEXITED(status) && WEXITSTATUS(status) == 0)) {
-        s.error = "run ended with status " + std::to_string(status);
-    }
+    std::printf("\nmin / median over %d runs of a fresh process each, ours and Embree's taken in turn, each run\n"
+                "rendering the picture in every kind in turn, round after round. Speed-up: one thread over all\n"
+                "threads, render by render within a round (lowest, median). Packets: the rays of 4 x 4 pixels\n"
+                "sixteen at a time, and their shadow and reflected rays the same way.\n",
+                ours.runs);
 }
 
-side run_side(const std::vector<std::string>& argv_head, const std::string& path, const policy& p, const char* who,
-              const std::string& label) {
-    side s;
-    const steady::time_point start = steady::now();
-    auto another = [&] {
-        if (s.runs == 0) return true;
-        if (s.runs >= p.max_runs || !s.stopped.empty() || !s.error.empty() || s.render.empty()) return false;
-        if (seconds_since(start) < p.side_budget) return true;
-        return s.runs < p.min_runs && *std::max_element(s.render.begin(), s.render.end()) < slow_render;
-    };
-    while (another()) {
-        std::vector<std::string> argv = argv_head;
-        argv.insert(argv.end(), {path, std::to_string(p.renders), std::to_string(p.render_budget)});
-        run_once(argv, p.timeout, s);
-        std::fprintf(stderr, "  %-34s %-6s run %d: load %s, build %s, render %s, peak %.0f MB%s%s\n", label.c_str(), who,
-                     s.runs, s.load.empty() ? "-" : std::to_string(s.load.back()).c_str(),
-                     s.build.empty() ? "-" : std::to_string(s.build.back()).c_str(),
-                     s.render.empty() ? "-" : std::to_string(s.render.back()).c_str(),
-                     s.peak_bytes.empty() ? 0.0 : s.peak_bytes.back() / 1e6,
-                     s.stopped.empty() ? "" : (", stopped in " + s.stopped + format(" after %.0f s", s.stopped_after)).c_str(),
-                     s.error.empty() ? "" : (", " + s.error).c_str());
-    }
-    return s;
-}
-
-// --- the table -------------------------------------------------------------------
-
-struct summary {
-    double min = 0.0, median = 0.0;
-    bool present = false;
-};
-
-summary summarise(std::vector<double> v) {
-    summary s;
-    if (v.empty()) return s;
-    std::sort(v.begin(), v.end());
-    const std::size_t n = v.size();
-    s.min = v.front();
-    s.median = n % 2 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]);
-    s.present = true;
-    return s;
-}
-
-// Seconds as ms below one second, else s; both values in the unit of the min.
-std::string time_cell(const summary& s) {
-    if (!s.present) return "";
-    if (s.min < 1.0) return format("%.1f", s.min * 1e3) + " / " + format("%.1f ms", s.median * 1e3);
-    return format("%.2f", s.min) + " / " + format("%.2f s", s.median);
-}
-
-std::string ratio_cell(const summary& ours, const summary& theirs) {
-    if (!ours.present || !theirs.present) return "";
-    return format("%.2fx", ours.min / theirs.min) + " / " + format("%.2fx", ours.median / theirs.median);
-}
-
-// A step that never finished: "> N s (stopped)".
-std::string stopped_cell(const side& s, const char* step) {
-    if (s.stopped == step) return format("> %.0f s (stopped)", s.stopped_after);
-    if (!s.error.empty()) return "failed";
-    return "";
-}
-
-std::string render_ratio_cell(const summary& ours, const summary& theirs, const side& o) {
-    if (ours.present) return ratio_cell(ours, theirs);
-    if (theirs.present && o.stopped == "render") return format("> %.0fx", o.stopped_after / theirs.median);
-    return "";
-}
-
-std::string with_stop(const summary& value, const side& s, const char* step) {
-    if (value.present) return time_cell(value);
-    return stopped_cell(s, step);
-}
-
-std::string thousands(long long n) {
-    std::string digits = std::to_string(n), out;
-    for (std::size_t i = 0; i < digits.size(); ++i) {
-        if (i && (digits.size() - i) % 3 == 0) out += ',';
-        out += digits[i];
-    }
-    return out;
-}
-
-std::string peak_cell(const side& s) {
-    if (s.peak_bytes.empty() || s.triangles <= 0) return "";
-    const double highest = *std::max_element(s.peak_bytes.begin(), s.peak_bytes.end());
-    return format("%.0f", highest / static_cast<double>(s.triangles)) + " (" + format("%.2f GB)", highest / 1e9);
-}
+// --- the scale table -----------------------------------------------------------------
 
 struct mesh_row {
     const char* key;
@@ -291,7 +146,156 @@ const mesh_row rows[] = {
     {"flat", "bunny flattened onto a line", "bunny-flat.obj"},
 };
 
-// The load table's rows: one mesh in the formats the loader reads fastest.
+struct row_result {
+    const mesh_row* mesh;
+    bool present = false;
+    side ours, embree, embree_low;
+};
+
+void print_scale_table(const std::vector<row_result>& results, const side& base_ours, const side& base_embree,
+                       unsigned threads, const policy& p) {
+    const std::string na = have_embree ? "" : "n/a";
+    auto theirs = [&](const std::string& cell) { return have_embree ? cell : na; };
+    std::printf("\n| Mesh | Triangles | Load | Build | Embree build, MEDIUM | Embree build, LOW | Build ratio | Render | "
+                "Embree render, single rays | Embree render, packets | Embree LOW render, packets | Render ratio | "
+                "Start to rendered | Peak B/tri (total) | Embree peak B/tri (total) |\n");
+    std::printf("|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|\n");
+    for (const row_result& r : results) {
+        if (!r.present) {
+            std::printf("| %s | not generated |  |  |  |  |  |  |  |  |  |  |  |  |  |\n", r.mesh->label);
+            continue;
+        }
+        const side& o = r.ours;
+        const side& e = r.embree;
+        const side& l = r.embree_low;
+        const summary load = summarise(o.load), build = summarise(o.build), render = summarise(o.render(packets_all));
+        const summary e_build = summarise(e.build), l_build = summarise(l.build);
+        const summary e_single = summarise(e.render(single_all)), e_packets = summarise(e.render(packets_all));
+        const summary l_packets = summarise(l.render(packets_all));
+        std::string load_cell = with_stop(load, o, "load");
+        if (load.present && o.file_bytes > 0)
+            load_cell += format(" (%.0f MB/s)", static_cast<double>(o.file_bytes) / 1e6 / load.min);
+        std::printf("| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |\n", r.mesh->label,
+                    o.triangles > 0 ? thousands(o.triangles).c_str() : "", load_cell.c_str(),
+                    with_stop(build, o, "build").c_str(), theirs(with_stop(e_build, e, "build")).c_str(),
+                    theirs(with_stop(l_build, l, "build")).c_str(), ratio_cell(build, e_build).c_str(),
+                    with_stop(render, o, "render").c_str(), theirs(with_stop(e_single, e, "render")).c_str(),
+                    theirs(with_stop(e_packets, e, "render")).c_str(), theirs(with_stop(l_packets, l, "render")).c_str(),
+                    render_ratio_cell(render, e_packets, o).c_str(), time_cell(summarise(o.to_rendered)).c_str(),
+                    peak_cell(o).c_str(), theirs(peak_cell(e)).c_str());
+    }
+    std::printf("\nEach cell: min / median over the runs; ratios are ours over Embree's MEDIUM (min over min, median\n"
+                "over median). Every run is a fresh process that loads the mesh once (open, read, parse), builds once\n"
+                "(ours: model(owned_mesh), the hierarchy by the method the mesh's size calls for; Embree: rtcCommitScene\n"
+                "on its default device at quality MEDIUM, or LOW), and renders the built-in scene with that mesh on\n"
+                "all %u threads, up to %d rounds: ours in packets (\"Render\"), Embree's in single rays and in packets.\n"
+                "Start to rendered: from the process's start to the end of its first render (packets). Peak: the\n"
+                "highest maximum resident set of the runs, whole process, over the triangle count. A run still\n"
+                "rendering %.0f s after its build is stopped: \"> N s (stopped)\".\n",
+                threads, p.rounds, p.timeout);
+    if (!base_ours.peak_bytes.empty()) {
+        std::printf("A run with an empty mesh peaks at %.1f MB (ours)", base_ours.peak_bytes.back() / 1e6);
+        if (!base_embree.peak_bytes.empty()) std::printf(" and %.1f MB (Embree)", base_embree.peak_bytes.back() / 1e6);
+        std::printf(": the fixed cost of a process, included above.\n");
+    }
+    if (!have_embree)
+        std::printf("Embree: not installed, so no yardstick (apt-get install libembree-dev, then run scripts/bench again).\n");
+}
+
+// --- the build methods -----------------------------------------------------------------
+
+struct method_result {
+    const mesh_row* mesh;
+    side surface_area, morton;
+};
+
+// Seconds as ms below one second, else s.
+std::string seconds_cell(double seconds) {
+    return seconds < 1.0 ? format("%.1f ms", seconds * 1e3) : format("%.2f s", seconds);
+}
+
+void method_row(const char* mesh, const char* method, const side& s) {
+    const summary build = summarise(s.build), one = summarise(s.render(packets_one)), all = summarise(s.render(packets_all));
+    std::vector<double> speed_ups;
+    for (std::size_t k = 0; k < s.render(packets_one).size() && k < s.render(packets_all).size(); ++k)
+        speed_ups.push_back(s.render(packets_one)[k] / s.render(packets_all)[k]);
+    const summary up = summarise(speed_ups);
+    std::printf("| %s | %s | %s | %s | %s | %s | %s | %s | %s |\n", mesh, method, time_cell(build).c_str(),
+                time_cell(one).c_str(), time_cell(all).c_str(),
+                up.present ? (format("%.2fx", up.min) + " / " + format("%.2fx", up.median)).c_str() : "",
+                build.present && all.present ? seconds_cell(build.median + all.median).c_str() : "",
+                time_cell(summarise(s.to_rendered)).c_str(), peak_cell(s).c_str());
+}
+
+void print_method_table(const std::vector<method_result>& results, unsigned threads) {
+    std::printf("\n| Mesh | Build | Build time | Render, 1 thread | Render, all %u threads | Speed-up, run by run | "
+                "Build + render | Start to rendered | Peak B/tri (total) |\n",
+                threads);
+    std::printf("|---|---|---|---|---|---|---|---|---|\n");
+    for (const method_result& r : results) {
+        method_row(r.mesh->label, "surface area heuristic, packet leaves", r.surface_area);
+        method_row(r.mesh->label, "Morton order, compact leaves", r.morton);
+    }
+    std::printf("\nEach cell: min / median over the runs, every run a fresh process built one way, its picture\n"
+                "rendered in packets on one thread and on all in turn. Build + render: the medians of the build and\n"
+                "of the render on all threads, what one picture costs past loading.\n");
+}
+
+// --- whole runs ---------------------------------------------------------------------
+
+struct picture_row {
+    const char* label;
+    std::string path;
+};
+
+struct picture_result {
+    std::vector<double> seconds;
+    double peak_bytes = 0.0;
+    long long triangles = -1;
+};
+
+// Whole runs of each picture in turn.
+std::vector<picture_result> run_pictures(const std::vector<picture_row>& pictures, const std::string& snapshot, bool quick) {
+    std::vector<picture_result> results(pictures.size());
+    const std::string picture = snapshot + "-scale.png";
+    for (int run = 0; run < (quick ? 2 : 5); ++run) {
+        for (std::size_t k = 0; k < pictures.size(); ++k) {
+            if (!exists(pictures[k].path)) continue;
+            const program_run r = run_program({snapshot, "--mesh", pictures[k].path, "--output", picture});
+            std::fprintf(stderr, "  snapshot, %-50s run %d: %.3f s, peak %.0f MB\n", pictures[k].label, run + 1, r.seconds,
+                         r.peak_bytes / 1e6);
+            if (r.seconds >= 0.0) results[k].seconds.push_back(r.seconds);
+            results[k].peak_bytes = std::max(results[k].peak_bytes, r.peak_bytes);
+        }
+    }
+    std::remove(picture.c_str());
+    return results;
+}
+
+double peak_per_triangle(const picture_result& r) {
+    return r.triangles > 0 ? r.peak_bytes / static_cast<double>(r.triangles) : 0.0;
+}
+
+void print_picture_table(const std::vector<picture_row>& pictures, const std::vector<picture_result>& results, bool quick) {
+    std::printf("\n| Whole run, raytracer-snapshot: start to picture written | min / median | Peak B/tri (total) |\n");
+    std::printf("|---|---|---|\n");
+    for (std::size_t k = 0; k < pictures.size(); ++k) {
+        const picture_result& r = results[k];
+        if (!exists(pictures[k].path)) {
+            std::printf("| %s | not generated |  |\n", pictures[k].label);
+            continue;
+        }
+        std::printf("| %s | %s | %s |\n", pictures[k].label, r.seconds.empty() ? "failed" : time_cell(summarise(r.seconds)).c_str(),
+                    r.triangles > 0 ? (format("%.0f", peak_per_triangle(r)) + " (" + format("%.2f GB)", r.peak_bytes / 1e9)).c_str()
+                                    : "");
+    }
+    std::printf("\n%d runs each, in turn: the whole program, from its start to its exit with the 800 x 600 picture\n"
+                "written (load, build, render, PNG), as a user runs it.\n",
+                quick ? 2 : 5);
+}
+
+// --- the load table ---------------------------------------------------------------------
+
 const mesh_row load_rows[] = {
     {"load", "OBJ", "bunny-sub4.obj"},
     {"load", "PLY, binary little endian", "bunny-sub4.ply"},
@@ -299,8 +303,6 @@ const mesh_row load_rows[] = {
     {"load", "STL, binary", "bunny-sub4.stl"},
 };
 
-// Loads of each file in fresh processes: min and median seconds, MB/s
-// from the min, peak bytes a triangle.
 void print_load_table(const std::string& meshes, const std::string& self, bool quick) {
     std::printf("\n| Bunny subdivided 4x, load only | File | Load | MB/s | Peak B/tri (total) |\n|---|---|---|---|---|\n");
     for (const mesh_row& row : load_rows) {
@@ -324,26 +326,45 @@ void print_load_table(const std::string& meshes, const std::string& self, bool q
                 quick ? 2 : 5);
 }
 
-struct row_result {
-    const mesh_row* mesh;
-    bool present = false;
-    side ours, embree;
-};
+// --- the targets ----------------------------------------------------------------------
 
-std::string self_path() {
-    char path[4096];
-    const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-    if (n <= 0) return "";
-    path[n] = '\0';
-    return path;
+void print_targets(const side* compare_ours, const side* compare_embree, const std::vector<row_result>& results,
+                   const std::vector<double>& big_picture, double big_picture_peak) {
+    std::printf("\n| Target | Measured (median) | |\n|---|---|---|\n");
+    auto verdict = [](bool met) { return met ? "met" : "missed"; };
+    if (compare_ours && compare_embree && have_embree) {
+        const summary ours = summarise(compare_ours->render(packets_all));
+        const summary theirs = summarise(compare_embree->render(packets_all));
+        if (ours.present && theirs.present)
+            std::printf("| bunny: render in packets, all threads <= Embree's packets | %.2fx | %s |\n",
+                        ours.median / theirs.median, verdict(ours.median <= theirs.median));
+    }
+    if (!big_picture.empty()) {
+        const summary s = summarise(big_picture);
+        std::printf("| bunny, subdivided 4x (OBJ): start to picture written <= 3 s | %.2f s | %s |\n", s.median,
+                    verdict(s.median <= 3.0));
+    }
+    if (big_picture_peak > 0.0)
+        std::printf("| bunny, subdivided 4x (OBJ): whole run's peak <= 64 B/tri | %.0f B/tri | %s |\n", big_picture_peak,
+                    verdict(big_picture_peak <= 64.0));
+    if (!have_embree) return;
+    for (const row_result& r : results) {
+        if (!r.present) continue;
+        const summary render = summarise(r.ours.render(packets_all)), e_render = summarise(r.embree.render(packets_all));
+        const std::string key = r.mesh->key;
+        if (key == "bunny") continue;  // above, in its own table's conditions
+        if (key == "sub4") {
+            const double bpt = peak_per_triangle(r.ours);
+            if (bpt > 0.0) std::printf("| %s: peak <= 64 B/tri | %.0f B/tri | %s |\n", r.mesh->label, bpt, verdict(bpt <= 64.0));
+        }
+        if (render.present && e_render.present)
+            std::printf("| %s: render <= 2x Embree's packets | %.2fx | %s |\n", r.mesh->label, render.median / e_render.median,
+                        verdict(render.median <= 2.0 * e_render.median));
+        else if (r.ours.stopped == "render")
+            std::printf("| %s: render <= 2x Embree's packets | %s | missed |\n", r.mesh->label,
+                        render_ratio_cell(render, e_render, r.ours).c_str());
+    }
 }
-
-#ifdef RT_SCALE_EMBREE
-constexpr bool have_embree = true;
-#else
-constexpr bool have_embree = false;
-#define RT_SCALE_EMBREE ""
-#endif
 
 int usage() {
     std::fprintf(stderr, "usage: raytracer-scale --meshes DIR [--bunny PATH] [--quick] [KEY ...]\n");
@@ -354,11 +375,9 @@ int usage() {
 
 int main(int argc, char** argv) {
     if (argc >= 2 && std::strcmp(argv[1], "--child") == 0) {
-        const char* path = nullptr;
-        int renders = 0;
-        double budget = 0.0;
-        if (!parse_child_arguments(argc, argv, 2, &path, &renders, &budget)) return usage();
-        run_scale_child(path, renders, budget, build_ours);
+        child_arguments a;
+        if (!parse_child_arguments(argc, argv, 2, &a)) return usage();
+        run_scale_child(a, build_ours);
     }
     if (argc == 3 && std::strcmp(argv[1], "--load-child") == 0) run_load_child(argv[2]);
 
@@ -374,112 +393,114 @@ int main(int argc, char** argv) {
         else keys.push_back(a);
     }
     if (meshes.empty()) return usage();
+    auto wanted = [&](const char* key) { return keys.empty() || std::find(keys.begin(), keys.end(), key) != keys.end(); };
     policy p = quick ? quick_policy : full_policy;
     // A longer limit shows how far off the pathological meshes really are.
     if (const char* limit = std::getenv("RT_BENCH_TIMEOUT")) p.timeout = std::max(1.0, std::atof(limit));
-    const std::vector<std::string> ours_head{self_path(), "--child"};
-    const std::vector<std::string> embree_head{RT_SCALE_EMBREE};
+    const commands run{self_path()};
+    const unsigned threads = std::thread::hardware_concurrency();
+    const std::string both = packets_all + "," + single_all;
 
     // What a run costs with no mesh at all: libraries, threads, the picture.
     std::fprintf(stderr, "scale table: runs with an empty mesh first, for the fixed cost of a process\n");
-    const side base_ours = run_side(ours_head, "/dev/null", p, "ours", "empty mesh");
+    const side base_ours = run_side(run.ours(packets_all), "/dev/null", p, "empty mesh, ours");
     side base_embree;
-    if (have_embree) base_embree = run_side(embree_head, "/dev/null", p, "Embree", "empty mesh");
+    if (have_embree) base_embree = run_side(run.embree(packets_all, "medium"), "/dev/null", p, "empty mesh, Embree");
+
+    // The default scene in every kind of render, ours and Embree's in turn.
+    std::vector<side> compared;
+    if (wanted("compare")) {
+        std::fprintf(stderr, "the default scene, single rays and packets, 1 thread and all\n");
+        const std::string kinds = packets_one + "," + single_one + "," + packets_all + "," + single_all;
+        policy many = p;
+        many.min_runs = quick ? 1 : 5;
+        many.max_runs = quick ? 2 : 5;
+        std::vector<child_command> sides{run.ours(kinds)};
+        std::vector<std::string> labels{"bunny, ours"};
+        if (have_embree) {
+            sides.push_back(run.embree(kinds, "medium"));
+            labels.push_back("bunny, Embree MEDIUM");
+        }
+        compared = run_sides_in_turn(sides, bunny, many, labels);
+    }
 
     std::vector<row_result> results;
     for (const mesh_row& entry : rows) {
-        if (!keys.empty() && std::find(keys.begin(), keys.end(), entry.key) == keys.end()) continue;
+        if (!keys.empty() && !wanted(entry.key)) continue;
         row_result r;
         r.mesh = &entry;
         const std::string path = entry.file ? meshes + "/" + entry.file : bunny;
-        struct stat info;
-        r.present = stat(path.c_str(), &info) == 0;
+        r.present = exists(path);
         if (r.present) {
-            r.ours = run_side(ours_head, path, p, "ours", entry.label);
-            if (have_embree) r.embree = run_side(embree_head, path, p, "Embree", entry.label);
+            std::vector<child_command> sides{run.ours(both)};
+            std::vector<std::string> labels{std::string(entry.label) + ", ours"};
+            if (have_embree) {
+                sides.push_back(run.embree(both, "medium"));
+                sides.push_back(run.embree(packets_all, "low"));
+                labels.push_back(std::string(entry.label) + ", Embree MEDIUM");
+                labels.push_back(std::string(entry.label) + ", Embree LOW");
+            }
+            const std::vector<side> found = run_sides_in_turn(sides, path, p, labels);
+            r.ours = found[0];
+            if (have_embree) {
+                r.embree = found[1];
+                r.embree_low = found[2];
+            }
         }
         results.push_back(std::move(r));
     }
 
-    const unsigned threads = std::thread::hardware_concurrency();
-    std::printf("\n| Mesh | Triangles | Load | Build | Embree build | Build ratio | Render | Embree render | Render ratio | "
-                "Start to rendered | Peak B/tri (total) | Embree peak B/tri (total) |\n");
-    std::printf("|---|---|---|---|---|---|---|---|---|---|---|---|\n");
-    for (const row_result& r : results) {
-        if (!r.present) {
-            std::printf("| %s | not generated |  |  |  |  |  |  |  |  |  |  |\n", r.mesh->label);
-            continue;
-        }
-        const side& o = r.ours;
-        const side& e = r.embree;
-        const summary load = summarise(o.load), build = summarise(o.build), render = summarise(o.render);
-        const summary e_build = summarise(e.build), e_render = summarise(e.render);
-        std::string load_cell = with_stop(load, o, "load");
-        if (load.present && o.file_bytes > 0)
-            load_cell += format(" (%.0f MB/s)", static_cast<double>(o.file_bytes) / 1e6 / load.min);
-        const std::string na = have_embree ? "" : "n/a";
-        std::printf("| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |\n", r.mesh->label,
-                    o.triangles > 0 ? thousands(o.triangles).c_str() : "", load_cell.c_str(),
-                    with_stop(build, o, "build").c_str(), have_embree ? with_stop(e_build, e, "build").c_str() : na.c_str(),
-                    ratio_cell(build, e_build).c_str(), with_stop(render, o, "render").c_str(),
-                    have_embree ? with_stop(e_render, e, "render").c_str() : na.c_str(),
-                    render_ratio_cell(render, e_render, o).c_str(),
-                    time_cell(summarise(o.to_rendered)).c_str(), peak_cell(o).c_str(),
-                    have_embree ? peak_cell(e).c_str() : na.c_str());
-    }
-
-    std::printf("\nEach cell: min / median over the runs; ratios are ours over Embree's (min over min, median over\n"
-                "median). Every run is a fresh process that loads the mesh once (%s), builds once (ours: model(owned_mesh),\n"
-                "the triangles and the hierarchy; Embree: rtcCommitScene at MEDIUM quality on its default device),\n"
-                "and renders the built-in scene with that mesh on all %u threads up to %d times. Start to rendered:\n"
-                "from the process's start to the end of its first render. Peak: the highest maximum resident set of\n"
-                "the runs, whole process, over the triangle count. A run still rendering %.0f s after its build is\n"
-                "stopped: \"> N s (stopped)\".\n",
-                "open, read, parse", threads, p.renders, p.timeout);
-    if (!base_ours.peak_bytes.empty()) {
-        std::printf("A run with an empty mesh peaks at %.1f MB (ours)", base_ours.peak_bytes.back() / 1e6);
-        if (!base_embree.peak_bytes.empty()) std::printf(" and %.1f MB (Embree)", base_embree.peak_bytes.back() / 1e6);
-        std::printf(": the fixed cost of a process, included above.\n");
-    }
-    if (!have_embree)
-        std::printf("Embree: not installed, so no yardstick (apt-get install libembree-dev, then run scripts/bench again).\n");
-
-    // The targets this table is for.
-    if (have_embree) {
-        std::printf("\n| Target | Measured (median) | |\n|---|---|---|\n");
-        auto verdict = [](bool met) { return met ? "met" : "missed"; };
-        for (const row_result& r : results) {
-            if (!r.present) continue;
-            const summary render = summarise(r.ours.render), e_render = summarise(r.embree.render);
-            const std::string key = r.mesh->key;
-            if (key == "sub4") {
-                const summary build = summarise(r.ours.build), e_build = summarise(r.embree.build);
-                const summary whole = summarise(r.ours.to_rendered);
-                if (!r.ours.peak_bytes.empty() && r.ours.triangles > 0) {
-                    const double bpt = *std::max_element(r.ours.peak_bytes.begin(), r.ours.peak_bytes.end()) /
-                                       static_cast<double>(r.ours.triangles);
-                    std::printf("| %s: peak <= 250 B/tri | %.0f B/tri | %s |\n", r.mesh->label, bpt, verdict(bpt <= 250.0));
-                }
-                if (build.present && e_build.present)
-                    std::printf("| %s: build <= 1.5x Embree's | %.2fx | %s |\n", r.mesh->label, build.median / e_build.median,
-                                verdict(build.median <= 1.5 * e_build.median));
-                if (whole.present)
-                    std::printf("| %s: start to rendered < 6 s | %.2f s | %s |\n", r.mesh->label, whole.median,
-                                verdict(whole.median < 6.0));
-            }
-            const double bound = key == "bunny" ? 1.0 : 2.0;
-            if (render.present && e_render.present)
-                std::printf("| %s: render <= %.0fx Embree's | %.2fx | %s |\n", r.mesh->label, bound,
-                            render.median / e_render.median, verdict(render.median <= bound * e_render.median));
-            else if (r.ours.stopped == "render")
-                std::printf("| %s: render <= %.0fx Embree's | %s | missed |\n", r.mesh->label, bound,
-                            render_ratio_cell(render, e_render, r.ours).c_str());
+    std::vector<method_result> methods;
+    if (wanted("methods")) {
+        for (const mesh_row& entry : rows) {
+            const std::string key = entry.key;
+            if (key != "bunny" && key.rfind("sub", 0) != 0) continue;
+            const std::string path = entry.file ? meshes + "/" + entry.file : bunny;
+            if (!exists(path)) continue;
+            const std::string kinds = packets_one + "," + packets_all;
+            const std::vector<side> found = run_sides_in_turn(
+                {run.ours(kinds, "sah"), run.ours(kinds, "morton")}, path, p,
+                {std::string(entry.label) + ", by the heuristic", std::string(entry.label) + ", in Morton order"});
+            methods.push_back({&entry, found[0], found[1]});
         }
     }
-    if (keys.empty() || std::find(keys.begin(), keys.end(), "load") != keys.end()) print_load_table(meshes, self_path(), quick);
+
+    std::vector<picture_row> pictures;
+    if (wanted("picture")) {
+        pictures = {{"bunny (assets/bunny.obj)", bunny},
+                    {"bunny subdivided 4x, OBJ (bunny-sub4.obj)", meshes + "/bunny-sub4.obj"},
+                    {"bunny subdivided 4x, binary PLY (bunny-sub4.ply)", meshes + "/bunny-sub4.ply"}};
+    }
+
+    if (!compared.empty())
+        print_compare_table(compared[0], have_embree ? compared[1] : side(), threads);
+    if (!results.empty()) print_scale_table(results, base_ours, base_embree, threads, p);
+    if (!methods.empty()) print_method_table(methods, threads);
+    std::vector<double> big_picture;
+    double big_peak = 0.0;
+    if (!pictures.empty()) {
+        std::vector<picture_result> found = run_pictures(pictures, RT_SNAPSHOT, quick);
+        // The triangle counts, for the peaks: from a load of each mesh.
+        for (std::size_t k = 0; k < pictures.size(); ++k) {
+            if (!exists(pictures[k].path)) continue;
+            side s;
+            run_once({self_path(), "--load-child", pictures[k].path}, run_limit, s);
+            found[k].triangles = s.triangles;
+        }
+        print_picture_table(pictures, found, quick);
+        big_picture = found[1].seconds;
+        big_peak = peak_per_triangle(found[1]);
+    }
+    // The targets rest on the comparison, the scale rows and the whole runs.
+    if (!compared.empty() || !results.empty() || !big_picture.empty())
+        print_targets(compared.empty() ? nullptr : &compared[0], compared.size() > 1 ? &compared[1] : nullptr, results,
+                      big_picture, big_peak);
+    if (wanted("load")) print_load_table(meshes, self_path(), quick);
     for (const row_result& r : results) {
         if (!r.ours.error.empty()) std::printf("\n%s: our run failed: %s\n", r.mesh->label, r.ours.error.c_str());
         if (!r.embree.error.empty()) std::printf("\n%s: Embree's run failed: %s\n", r.mesh->label, r.embree.error.c_str());
+        if (!r.embree_low.error.empty())
+            std::printf("\n%s: Embree's LOW run failed: %s\n", r.mesh->label, r.embree_low.error.c_str());
     }
     return 0;
 }

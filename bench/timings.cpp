@@ -96,17 +96,24 @@ public:
     }
 };
 
+// One render of the picture, in seconds.
+double timed_render(int threads, ray_grouping grouping) {
+    const steady::time_point start = steady::now();
+    render_picture(&world, cam, 1, threads, picture_by_columns(image, cam), {}, grouping);
+    return seconds_since(start);
+}
+
 void render_with_bvh(benchmark::State& state) {
     for (auto _ : state) {
-        steady::time_point start = steady::now();
-        render_picture(&world, cam, 1, 1, picture_by_columns(image, cam));
-        const double one = seconds_since(start);
-        start = steady::now();
-        render_picture(&world, cam, 1, 0, picture_by_columns(image, cam));
-        const double all = seconds_since(start);
-        state.counters["one_thread"] = one;
-        state.counters["all_threads"] = all;
-        state.SetIterationTime(one + all);
+        const double single_one = timed_render(1, ray_grouping::single);
+        const double packets_one = timed_render(1, ray_grouping::packets);
+        const double single_all = timed_render(0, ray_grouping::single);
+        const double packets_all = timed_render(0, ray_grouping::packets);
+        state.counters["single_one_thread"] = single_one;
+        state.counters["single_all_threads"] = single_all;
+        state.counters["one_thread"] = packets_one;
+        state.counters["all_threads"] = packets_all;
+        state.SetIterationTime(single_one + packets_one + single_all + packets_all);
     }
 }
 

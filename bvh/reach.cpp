@@ -37,20 +37,38 @@ double length(const vector3& a, const vector3& b) {
 }
 
 box3 widened(const vector3 corner[3], double margin) {
+    float lo[3], hi[3];
+    for (int a = 0; a < 3; ++a) {
+        lo[a] = hi[a] = (&corner[0].x)[a];
+        for (int i = 1; i < 3; ++i) {
+            lo[a] = std::min(lo[a], (&corner[i].x)[a]);
+            hi[a] = std::max(hi[a], (&corner[i].x)[a]);
+        }
+    }
+    return widened_box(lo, hi, margin);
+}
+
+}  // namespace
+
+box3 widened_box(const float lo[3], const float hi[3], double margin) {
     box3 b;
     for (int a = 0; a < 3; ++a) {
-        double lo = (&corner[0].x)[a], hi = lo;
-        for (int i = 1; i < 3; ++i) {
-            lo = std::min(lo, static_cast<double>((&corner[i].x)[a]));
-            hi = std::max(hi, static_cast<double>((&corner[i].x)[a]));
-        }
-        b.lo[a] = round_down(lo - margin);
-        b.hi[a] = round_up(hi + margin);
+        b.lo[a] = round_down(lo[a] - margin);
+        b.hi[a] = round_up(hi[a] + margin);
     }
     return b;
 }
 
-}  // namespace
+double reach_margin_either(double perimeter, double largest) {
+    // The regular bound's edge lengths come from float dot products, a few
+    // units of 2^-24 off the exact ones, and every sum here rounds: the
+    // slack of 2^-20 covers both.
+    constexpr double slack = 1.0 + 0x1p-20;
+    const double regular = unit_roundoff * ((shape_factor * std::sqrt(max_regular_condition) + size_factor) * perimeter +
+                                            magnitude_factor * largest);
+    const double sliver_share = double_roundoff * (sliver_shape_factor * 0x1p30 + sliver_size_factor) * perimeter;
+    return slack * (regular + sliver_share);
+}
 
 box3 reach_box(const vector3 corner[3], const triangle_shape& shape) {
     const double magnitude = magnitude_factor * shape.largest;

@@ -27,6 +27,11 @@ constexpr int dot_rows = 600;
 // one thread's share, so the threads finish close together.
 constexpr int rows_per_claim = 16;
 
+// Rows rendered at once, so that a packet's rays come from a tile of
+// pixels this tall: nearer together than those of one row.
+constexpr int band_rows = 4;
+static_assert(rows_per_claim % band_rows == 0, "a claim is whole bands");
+
 // Where the samples of a pixel fall along one axis, in steps: sample k of n
 // at (k + 1/2)/n - 1/2, the centres of n equal parts of the step centred on
 // the pixel's sample point; exactly 0 for a single sample.
@@ -99,26 +104,46 @@ picture_target picture_by_columns(float* pixels, const camera& cam) {
     return {pixels, 3 * static_cast<std::size_t>(cam.height), 3, 0, 0, cam.width, cam.height};
 }
 
-row_workspace::row_workspace(int width)
-    : directions(static_cast<std::size_t>(width)), sums(static_cast<std::size_t>(width)) {}
+row_workspace::row_workspace(int width, int rows)
+    : directions(static_cast<std::size_t>(width) * static_cast<std::size_t>(rows)),
+      sums(static_cast<std::size_t>(width) * static_cast<std::size_t>(rows)) {}
 
-void render_row(scene* s, const camera& cam, int samples, int y, int x0, int x1, row_workspace& work, float* row) {
+void render_rows(scene* s, const camera& cam, int samples, int y, int rows, int x0, int x1, row_workspace& work,
+                 float* out, ray_grouping grouping) {
     const int n = x1 - x0;
     vector3* directions = work.directions.data();
     vector3* sums = work.sums.data();
-    for (int x = 0; x < n; ++x) sums[x] = {0.0f, 0.0f, 0.0f};
+    for (int k = 0; k < rows * n; ++k) sums[k] = {0.0f, 0.0f, 0.0f};
 
-    ray primary{cam.eye, {}};
+    // Neighbouring pixels' rays go through the scene together: tiles of
+    // the rows' height and as wide as a packet allows.
+    const int tile_width = std::max(1, packet_size / rows);
+    ray primary[packet_size];
+    int pixel[packet_size];  // where each ray's colour goes in `sums`
+    for (ray& r : primary) r.origin = cam.eye;
     for (int j = 0; j < samples; ++j) {
         for (int i = 0; i < samples; ++i) {
-            sample_directions(cam, y, sample_offset(j, samples), sample_offset(i, samples), x0, n, directions);
-            for (int x = 0; x < n; ++x) {
-                vector3 color{0.0f, 0.0f, 0.0f};
-                int depth = 0;
-                float weight = 1.0f;
-                primary.direction = directions[x];
-                trace_ray(s, &depth, max_depth, &weight, &color, air_index, primary);
-                sums[x] = sums[x] + color;
+            for (int r = 0; r < rows; ++r)
+                sample_directions(cam, y + r, sample_offset(j, samples), sample_offset(i, samples), x0, n, directions + r * n);
+            for (int x = 0; x < n; x += tile_width) {
+                int count = 0;
+                for (int r = 0; r < rows; ++r) {
+                    for (int k = x; k < std::min(x + tile_width, n); ++k) {
+                        pixel[count] = r * n + k;
+                        primary[count++].direction = directions[r * n + k];
+                    }
+                }
+                vector3 colors[packet_size];
+                if (grouping == ray_grouping::packets) {
+                    trace_packet(s, max_depth, air_index, primary, count, colors);
+                } else {
+                    for (int k = 0; k < count; ++k) {
+                        int depth = 0;
+                        float weight = 1.0f;
+                        trace_ray(s, &depth, max_depth, &weight, &colors[k], air_index, primary[k]);
+                    }
+                }
+                for (int k = 0; k < count; ++k) sums[pixel[k]] = sums[pixel[k]] + colors[k];
             }
         }
     }
@@ -126,16 +151,21 @@ void render_row(scene* s, const camera& cam, int samples, int y, int x0, int x1,
     // The mean of the samples, in the one order above, then the tone map:
     // with one sample, 0 + c times 1 is c itself.
     const float share = 1.0f / (static_cast<float>(samples) * static_cast<float>(samples));
-    for (int x = 0; x < n; ++x) {
-        float* pixel = &row[3 * x];
-        pixel[0] = tone_map(sums[x].x * share);
-        pixel[1] = tone_map(sums[x].y * share);
-        pixel[2] = tone_map(sums[x].z * share);
+    for (int k = 0; k < rows * n; ++k) {
+        float* to = &out[3 * k];
+        to[0] = tone_map(sums[k].x * share);
+        to[1] = tone_map(sums[k].y * share);
+        to[2] = tone_map(sums[k].z * share);
     }
 }
 
+void render_row(scene* s, const camera& cam, int samples, int y, int x0, int x1, row_workspace& work, float* row,
+                ray_grouping grouping) {
+    render_rows(s, cam, samples, y, 1, x0, x1, work, row, grouping);
+}
+
 void render_picture(scene* s, const camera& cam, int samples, int threads, const picture_target& out,
-                    const progress_report& progress) {
+                    const progress_report& progress, ray_grouping grouping) {
     const int rows = out.y1 - out.y0;
     const int columns = out.x1 - out.x0;
     if (rows <= 0 || columns <= 0) return;
@@ -144,9 +174,9 @@ void render_picture(scene* s, const camera& cam, int samples, int threads, const
 
     // Everything the threads need is allocated here, before any of them
     // starts, so running out of memory is the caller's exception.
-    std::vector<row_workspace> spaces(static_cast<std::size_t>(threads), row_workspace(columns));
+    std::vector<row_workspace> spaces(static_cast<std::size_t>(threads), row_workspace(columns, band_rows));
     std::vector<std::vector<float>> row_buffers(static_cast<std::size_t>(threads),
-                                                std::vector<float>(3 * static_cast<std::size_t>(columns)));
+                                                std::vector<float>(3 * static_cast<std::size_t>(columns) * band_rows));
     std::unique_ptr<std::atomic<bool>[]> finished(new std::atomic<bool>[static_cast<std::size_t>(rows)]);
     for (int y = 0; y < rows; ++y) finished[y].store(false, std::memory_order_relaxed);
     std::atomic<int> finished_count{0};
@@ -165,23 +195,27 @@ void render_picture(scene* s, const camera& cam, int samples, int threads, const
         if (progress) progress({ordered, finished_count.load(std::memory_order_relaxed), rows});
     };
 
-    // Claims runs of rows until none are left. Each row is traced into a
-    // row of its own, then copied to the target.
+    // Claims runs of rows until none are left. A few rows at a time are
+    // traced into rows of their own (render_rows), then copied to the target.
     auto work = [&](int worker) {
         row_workspace& space = spaces[static_cast<std::size_t>(worker)];
-        float* row = row_buffers[static_cast<std::size_t>(worker)].data();
+        float* band = row_buffers[static_cast<std::size_t>(worker)].data();
         for (;;) {
             const int first = next_row.fetch_add(rows_per_claim, std::memory_order_relaxed);
             if (first >= rows) return;
             const int end = std::min(first + rows_per_claim, rows);
-            for (int y = first; y < end; ++y) {
-                render_row(s, cam, samples, out.y0 + y, out.x0, out.x1, space, row);
-                float* line = out.pixels + static_cast<std::size_t>(y) * out.row_stride;
-                for (int x = 0; x < columns; ++x)
-                    for (int c = 0; c < 3; ++c)
-                        line[static_cast<std::size_t>(x) * out.column_stride + static_cast<std::size_t>(c)] = row[3 * x + c];
-                finished[y].store(true, std::memory_order_release);
-                finished_count.fetch_add(1, std::memory_order_relaxed);
+            for (int top = first; top < end; top += band_rows) {
+                const int height = std::min(band_rows, end - top);
+                render_rows(s, cam, samples, out.y0 + top, height, out.x0, out.x1, space, band, grouping);
+                for (int y = top; y < top + height; ++y) {
+                    const float* row = band + 3 * static_cast<std::size_t>(columns) * static_cast<std::size_t>(y - top);
+                    float* line = out.pixels + static_cast<std::size_t>(y) * out.row_stride;
+                    for (int x = 0; x < columns; ++x)
+                        for (int c = 0; c < 3; ++c)
+                            line[static_cast<std::size_t>(x) * out.column_stride + static_cast<std::size_t>(c)] = row[3 * x + c];
+                    finished[y].store(true, std::memory_order_release);
+                    finished_count.fetch_add(1, std::memory_order_relaxed);
+                }
                 if (worker == 0) report();
             }
         }

@@ -46,6 +46,11 @@ void render();
 // every size. Each report also goes to `also`, when given.
 void render(const camera& cam, int samples, const picture_target& out, const progress_report& also = {});
 
+// How a render hands its primary rays to the tracer: one by one
+// (trace_ray), or sixteen neighbouring pixels' rays at a time
+// (trace_packet), which is quicker. The picture is the same bit for bit.
+enum class ray_grouping { single, packets };
+
 // Renders the pixels of `out` (in any picture of `cam`), each the mean of
 // samples x samples primary rays (render_row), on `threads` threads (0: one
 // per hardware thread; never more than util::max_workers). Rows are handed out in
@@ -55,13 +60,14 @@ void render(const camera& cam, int samples, const picture_target& out, const pro
 // to `progress` (when given) each time it has finished a row, and once at
 // the end. Allocates nothing per pixel. Call it from one thread at a time.
 void render_picture(scene* s, const camera& cam, int samples, int threads, const picture_target& out,
-                    const progress_report& progress = {});
+                    const progress_report& progress = {}, ray_grouping grouping = ray_grouping::packets);
 
-// Room for one worker to trace rows of pictures up to `width` wide.
+// Room for one worker to trace `rows` rows at a time of pictures up to
+// `width` wide.
 struct row_workspace {
     std::vector<vector3> directions;
     std::vector<vector3> sums;
-    explicit row_workspace(int width);
+    explicit row_workspace(int width, int rows = 1);
 };
 
 // Traces columns x0 to x1 - 1 of row `y` of `s`, left to right, into `row`:
@@ -74,7 +80,15 @@ struct row_workspace {
 // whatever the count. Writes nothing else and
 // allocates nothing. Rows may run at the same time only on distinct workers
 // (a model remembers its last hit per worker).
-void render_row(scene* s, const camera& cam, int samples, int y, int x0, int x1, row_workspace& work, float* row);
+void render_row(scene* s, const camera& cam, int samples, int y, int x0, int x1, row_workspace& work, float* row,
+                ray_grouping grouping = ray_grouping::packets);
+
+// render_row on rows y to y + rows - 1 at once, into `rows_out`, one row
+// after another (3·(x1 - x0) floats each); `work` has room for them. With
+// packets, the rays of a tile of neighbouring pixels, `rows` tall, go
+// through the scene together. Each pixel is render_row's, bit for bit.
+void render_rows(scene* s, const camera& cam, int samples, int y, int rows, int x0, int x1, row_workspace& work,
+                 float* rows_out, ray_grouping grouping = ray_grouping::packets);
 
 // Whether a progress dot precedes pixel (x, y) of the 800 x 600 picture:
 // 84 of them over it.

@@ -21,3 +21,11 @@ inline object* trace(scene* s, int* depth, int max_depth, float* weight, vector3
                      float medium_index, ray r) {
     return trace_ray(s, depth, max_depth, weight, accumulator, medium_index, r);
 }
+
+// trace_ray on `count` primary rays at once (at most packet_size), each
+// starting its own chain: depth counter 0, weight 1, the colour added into
+// accumulators[k]. Every ray's colour is trace_ray's, bit for bit; the
+// objects are asked about the rays together (object::intersect_packet):
+// the primary rays, then their shadow rays light by light, then the
+// reflected rays, step by step. Quickest for rays that travel together.
+void trace_packet(scene* s, int max_depth, float medium_index, const ray* rays, int count, vector3* accumulators);

@@ -4,6 +4,7 @@
 
 #include "math/float_step.h"
 #include "mesh/mesh.h"
+#include "util/slots.h"
 
 namespace {
 
@@ -33,9 +34,9 @@ void mesh_deleter::operator()(mesh* m) const {
 
 // Whatever fails from here on (out of memory), the members built so far go
 // with the model, the mesh among them.
-model::model(owned_mesh loaded) : geometry(std::move(loaded)) {
+model::model(owned_mesh loaded, bvh_method method) : geometry(std::move(loaded)) {
     triangle_count = geometry->face_count > 0 ? geometry->face_count : 0;
-    build_bvh(hierarchy, *geometry);
+    build_bvh(hierarchy, *geometry, 0, method);
 
     // The sphere is centred on the centroid and holds the root's boxes,
     // which hold every point any triangle's test can accept: a fixed radius
@@ -88,6 +89,23 @@ int model::intersect(const ray& r, float& distance) {
     const int code = intersect_bvh(hierarchy, r, distance, hit);
     if (code != hit_none) last_hit[util::current_worker].hit = hit;
     return code;
+}
+
+void model::intersect_packet(const ray_packet& rays, unsigned active, float* distances, int* codes, hit_record* hits) {
+    for (unsigned left = active; left != 0; left &= left - 1) codes[__builtin_ctz(left)] = hit_none;
+    util::slots<bvh_hit, packet_size> found;
+    const unsigned hit = intersect_bvh_packet(hierarchy, rays, active, distances, found.data());
+    for (unsigned left = hit; left != 0; left &= left - 1) {
+        const int k = __builtin_ctz(left);
+        codes[k] = hit_outside;
+        const ray r = rays.get(k);
+        hits[k] = {found[k].normal, {geometry.get(), found[k].index, r.origin + r.direction * distances[k]}};
+    }
+    if (hit != 0) last_hit[util::current_worker].hit = found[31 - __builtin_clz(hit)];
+}
+
+unsigned model::occluded_packet(const ray_packet& rays, unsigned active, const float* distances) {
+    return occluded_bvh_packet(hierarchy, rays, active, distances);
 }
 
 vector3 model::get_normal(const vector3&) const {

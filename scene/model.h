@@ -36,16 +36,26 @@ public:
     bvh hierarchy;
 
     // Builds on a mesh that is already loaded (build_scene loads it),
-    // taking it over. Throws std::bad_alloc when memory runs out (the mesh
-    // is freed then too), std::length_error for more triangles than the
-    // hierarchy can hold.
-    explicit model(owned_mesh loaded);
+    // taking it over, the hierarchy by `method`. Throws std::bad_alloc when
+    // memory runs out (the mesh is freed then too), std::length_error for
+    // more triangles than the hierarchy can hold.
+    explicit model(owned_mesh loaded, bvh_method method = bvh_method::automatic);
 
     int get_type() const override { return 0; }
 
     // The bounding-sphere gate, then the triangles through the hierarchy;
     // records the triangle hit for the calling worker.
     int intersect(const ray& r, float& distance) override;
+
+    // The same for rays that travel together: the triangles through the
+    // hierarchy for all of them at once. The gate is left out: it lets
+    // through every ray the hierarchy could answer with a hit, and the
+    // hierarchy's first node turns the others away as soon.
+    void intersect_packet(const ray_packet& rays, unsigned active, float* distances, int* codes, hit_record* hits) override;
+
+    // The hierarchy for all the rays at once, each stopping at its first
+    // hit. Leaves what the model remembers as it was.
+    unsigned occluded_packet(const ray_packet& rays, unsigned active, const float* distances) override;
 
     // The normal of the triangle recorded by the calling worker's latest
     // reported hit.

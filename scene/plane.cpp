@@ -21,3 +21,22 @@ vector3 plane::get_normal(const vector3&) const {
     // The stored normal may have any length; it is never changed.
     return normalize(normal);
 }
+
+void plane::intersect_packet(const ray_packet& rays, unsigned active, float* distances, int* codes, hit_record* hits) {
+    const vector3 unit = normalize(normal);
+    for (; active != 0; active &= active - 1) {
+        const int k = __builtin_ctz(active);
+        codes[k] = plane::intersect(rays.get(k), distances[k]);
+        if (codes[k] != hit_none) hits[k] = {unit, {}};
+    }
+}
+
+unsigned plane::occluded_packet(const ray_packet& rays, unsigned active, const float* distances) {
+    unsigned met = 0;
+    for (; active != 0; active &= active - 1) {
+        const int k = __builtin_ctz(active);
+        float distance = distances[k];
+        if (plane::intersect(rays.get(k), distance) != hit_none) met |= 1u << k;
+    }
+    return met;
+}

@@ -156,7 +156,9 @@ int main(int argc, char** argv) {
         return finish_output(program, 1);
     }
     std::string error;
-    if (!build_scene(o.scene.mesh.c_str(), o.scene.placement, &error)) {
+    // The hierarchy is built for the one picture about to be rendered.
+    const long long primary_rays = static_cast<long long>(o.scene.placement.view.width) * o.scene.placement.view.height * o.samples * o.samples;
+    if (!build_scene(o.scene.mesh.c_str(), o.scene.placement, &error, primary_rays)) {
         report_failure(error);
         return finish_output(program, 1);
     }

@@ -33,6 +33,10 @@ bool build_scene(std::string* error) { return build_scene("bunny.obj", error); }
 bool build_scene(const char* mesh_path, std::string* error) { return build_scene(mesh_path, mesh_placement{}, error); }
 
 bool build_scene(const char* mesh_path, const mesh_placement& placement, std::string* error) {
+    return build_scene(mesh_path, placement, error, 0);
+}
+
+bool build_scene(const char* mesh_path, const mesh_placement& placement, std::string* error, long long primary_rays) {
     std::string ignored;
     if (!error) error = &ignored;
     scene* s = current_scene;
@@ -74,7 +78,7 @@ bool build_scene(const char* mesh_path, const mesh_placement& placement, std::st
     // The mesh goes to the model only once the model's memory is had; a
     // model that fails to build frees it.
     try {
-        bunny = new model(std::move(loaded));
+        bunny = new model(std::move(loaded), automatic_method(triangles, primary_rays));
     } catch (const std::bad_alloc&) {
         *error = std::string(mesh_path) + ": out of memory building the model (" + std::to_string(triangles) +
                  " triangles)";

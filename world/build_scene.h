@@ -15,5 +15,10 @@ bool build_scene(const char* mesh_path, std::string* error = nullptr);
 // the model is built on it.
 bool build_scene(const char* mesh_path, const mesh_placement& placement, std::string* error);
 
+// The same for pictures that will trace `primary_rays` primary rays in all
+// (pixels times samples; 0: one 800 x 600 picture): the model's hierarchy
+// is built the way that costs least for them (automatic_method, bvh.h).
+bool build_scene(const char* mesh_path, const mesh_placement& placement, std::string* error, long long primary_rays);
+
 // The same with "bunny.obj" in the working directory.
 bool build_scene(std::string* error = nullptr);

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "bvh/bvh.h"
 #include "bvh/node.h"
 
 namespace bvh_build {
@@ -24,6 +25,10 @@ struct config {
     // coarse grid (clusters.cpp), and the fold is shared out by subtree.
     int cluster_threshold = 1 << 18;
 
+    // How the tree is built: by the heuristic (packet leaves) or in Morton
+    // order (compact leaves); automatic_method says which for `automatic`.
+    bvh_method method = bvh_method::automatic;
+
     // How many of `items` chunks a parallel pass over them is cut into.
     int chunks_for(std::int64_t items) const { return items >= min_parallel_items ? threads : 1; }
 
@@ -31,15 +36,16 @@ struct config {
     // arrays and the depth bound depend on these ---------------------------
 
     // The heuristic's prices: one four-box node test, one four-triangle
-    // packet test.
+    // packet test. A packet of rays tests a node's boxes for all its rays
+    // at once, and a leaf ray by ray, so leaves are dear beside nodes.
     static constexpr float node_cost = 1.0f;
-    static constexpr float packet_cost = 1.0f;
+    static constexpr float packet_cost = 2.0f;
 
     // Bins per axis of the heuristic.
     static constexpr int bin_count = 16;
-    // Leaves hold at most this many triangles: two packets, or eight
-    // sliver records.
-    static constexpr int max_leaf_size = 8;
+    // Leaves hold at most this many triangles: one packet, or four sliver
+    // records.
+    static constexpr int max_leaf_size = 4;
     // From this depth on every split halves.
     static constexpr int sah_depth_limit = 64;
     // The grid has 2^grid_bits cells an axis.
@@ -52,6 +58,25 @@ struct config {
     // below the root (up to sixteen of them).
     static constexpr int fold_task_depth = 2;
 
+    // automatic_method builds in Morton order when a mesh has at least one
+    // triangle for every this many primary rays to be traced: then the
+    // heuristic's build costs more than its quicker tree saves (the
+    // trade-off measured: docs/performance.md). No rays named: one 800 x
+    // 600 picture's.
+    static constexpr double morton_rays_per_triangle = 2.0;
+    static constexpr std::int64_t default_primary_rays = 800 * 600;
+
+    // The Morton codes: this many bits an axis, interleaved.
+    static constexpr int morton_axis_bits = 10;
+    // The keys are first sorted by this many of the codes' top bits, into
+    // runs small enough to sort in cache.
+    static constexpr int morton_bucket_bits = 15;
+    // A run of at most this many triangles is a compact leaf.
+    static constexpr int morton_leaf_size = 4;
+    // The Morton tree is built in tasks: the subtrees this many four-wide
+    // levels below the root (up to 64 of them).
+    static constexpr int morton_task_depth = 3;
+
     // The heuristic's own splits, then the levels a tree over grid cells
     // adds (cells are cut up only above sah_depth_limit), then at most 31
     // halvings of fewer than 2^31 triangles. A binary tree folds into
@@ -60,6 +85,10 @@ struct config {
 };
 
 static_assert(config::max_leaf_size <= bvh_child::max_length, "a leaf of slivers must fit in one child");
+static_assert(config::morton_leaf_size <= bvh_child::max_length, "a compact leaf must fit in one child");
+// Every binary split of a Morton run either drops a code bit or halves a
+// run of one code: no deeper than the code's bits and 31 halvings.
+static_assert(3 * config::morton_axis_bits + 31 <= bvh_max_depth, "the traversal's stack must hold the Morton tree");
 static_assert(config::cell_count <= 1 << config::join_depth_limit, "the halvings over the cells must run out within the limit");
 static_assert(config::max_binary_depth <= bvh_max_depth, "the traversal's stack must hold the deepest tree");
 

@@ -1,9 +1,11 @@
 #pragma once
 
-// A coarse grid over the triangles' (doubled) centres, for sorting large
-// inputs into cells before the heuristic sees them (clusters.cpp). Cells
-// are numbered with each axis's coordinate interleaved bit by bit, so that
-// cells close in the grid are close in the array too.
+// Grids over the triangles' (doubled) centres: a coarse one for sorting
+// large inputs into cells before the heuristic sees them (clusters.cpp),
+// and a fine one whose cell numbers are the Morton build's codes
+// (morton_keys.cpp). Cells are numbered with each axis's coordinate
+// interleaved bit by bit, so that cells close in the grid are close in
+// the array too.
 
 #include <emmintrin.h>
 
@@ -18,14 +20,18 @@
 
 namespace bvh_build {
 
-struct cell_grid {
-    static constexpr int bits = config::grid_bits;
+// A grid of 2^bits cells an axis over a box of (doubled) centres; a
+// centre's cell number interleaves the axes' cell coordinates bit by bit,
+// x lowest: its Morton code.
+template <int bits>
+struct morton_grid {
+    static_assert(bits >= 1 && bits <= 10, "three axes' codes fit in 30 bits");
 
     __m128 lo;
     __m128 scale;
 
     // Over the box that holds every centre.
-    explicit cell_grid(const vbox& centres) : lo(centres.lo) {
+    explicit morton_grid(const vbox& centres) : lo(centres.lo) {
         alignas(16) float l[4], h[4], s[4] = {0.0f, 0.0f, 0.0f, 0.0f};
         _mm_store_ps(l, centres.lo);
         _mm_store_ps(h, centres.hi);
@@ -39,12 +45,22 @@ struct cell_grid {
         const __m128 k = _mm_min_ps(_mm_max_ps(_mm_mul_ps(_mm_sub_ps(doubled_centre, lo), scale), _mm_setzero_ps()), last);
         alignas(16) std::int32_t xyz[4];
         _mm_store_si128(reinterpret_cast<__m128i*>(xyz), _mm_cvttps_epi32(k));
-        std::uint32_t c = 0;
-        for (int bit = 0; bit < bits; ++bit)
-            for (int a = 0; a < 3; ++a) c |= ((static_cast<std::uint32_t>(xyz[a]) >> bit) & 1u) << (3 * bit + a);
-        return c;
+        return spread(xyz[0]) | spread(xyz[1]) << 1 | spread(xyz[2]) << 2;
+    }
+
+    // The low ten bits of x, two zero bits after each.
+    static std::uint32_t spread(std::int32_t coordinate) {
+        std::uint32_t x = static_cast<std::uint32_t>(coordinate) & 0x3ffu;
+        x = (x | (x << 16)) & 0x030000ffu;
+        x = (x | (x << 8)) & 0x0300f00fu;
+        x = (x | (x << 4)) & 0x030c30c3u;
+        x = (x | (x << 2)) & 0x09249249u;
+        return x;
     }
 };
+
+// The coarse grid large inputs are first sorted into.
+using cell_grid = morton_grid<config::grid_bits>;
 
 // Turns each chunk's count of boxes per cell into where that chunk's share
 // of the cell starts, counting from `begin`: cells in order, and within a

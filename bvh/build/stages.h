@@ -12,12 +12,14 @@
 #include "bvh/build/config.h"
 #include "bvh/bvh.h"
 #include "mesh/mesh.h"
+#include "util/big_array.h"
 #include "util/index_range.h"
 #include "util/mapped_array.h"
 
 namespace bvh_build {
 
-// The whole build, with every choice `c` makes (build_bvh: the defaults).
+// The whole build, with every choice `c` makes (build_bvh: the defaults
+// but the threads and the method).
 void build(bvh& tree, const mesh& m, config c);
 
 // 1. Every triangle that can be hit, as its reach box tagged with the
@@ -57,5 +59,16 @@ leaf_faces fold_tree(const box_list& boxes, const node_arena& nodes, int root, c
 // 4. The leaves' packets and sliver records, filled from the mesh
 // (leaves.cpp).
 void fill_leaves(const mesh& m, const leaf_faces& faces, const config& c, bvh& tree);
+
+// The Morton build, for large meshes: two stages.
+//
+// 1. Every triangle that can be hit, as its key (morton_keys.cpp): the
+// Morton code of its centre in the high 32 bits, its index in the low 32,
+// sorted, so by code and then by index.
+util::big_array<std::uint64_t> morton_keys(const mesh& m, const config& c);
+
+// 2. The four-wide tree over the sorted keys, cut where the codes differ,
+// with compact leaves (morton_tree.cpp).
+void build_morton_tree(const util::big_array<std::uint64_t>& keys, const mesh& m, const config& c, bvh& tree);
 
 }  // namespace bvh_build

@@ -54,6 +54,37 @@ TEST(bvh_invariants, malformed_trees_stop_at_an_assertion) {
     EXPECT_DEATH(bvh_child::leaf(0, too_long, false), "length");
 }
 
+namespace {
+
+unsigned trace_packet_of_one(const bvh& tree) {
+    ray_packet rays;
+    rays.set(0, {{0.0f, 0.0f, 0.0f}, {1.0f, 0.0f, 0.0f}});
+    float distances[packet_size] = {150000.0f};
+    bvh_hit hits[packet_size];
+    return intersect_bvh_packet(tree, rays, 1u, distances, hits);
+}
+
+}  // namespace
+
+// The packet walk and the compact leaves check the same as the single-ray
+// walk: the stack's depth, and leaves within their array.
+TEST(bvh_invariants, malformed_trees_stop_the_packet_walk_and_compact_leaves_at_an_assertion) {
+#ifdef NDEBUG
+    GTEST_SKIP() << "assertions are compiled out";
+#endif
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(trace_packet_of_one(one_node_tree(bvh_child::node(0))), "traversal stack overflow");
+    EXPECT_DEATH(trace_packet_of_one(one_node_tree(bvh_child::leaf(5, 2, false))), "a leaf beyond the packets");
+    // A compact tree of one triangle whose leaf names three.
+    static vector3 corners[3] = {{2.0f, -1.0f, -1.0f}, {2.0f, 1.0f, -1.0f}, {2.0f, 0.0f, 1.0f}};
+    static face_corners one_face = {{0, 1, 2}};
+    bvh compact = one_node_tree(bvh_child::leaf(0, 3, false));
+    compact.triangles.assign(1, 0);
+    compact.source = mesh{3, 1, corners, &one_face};
+    EXPECT_DEATH(trace(compact), "a leaf beyond the compact triangles");
+    EXPECT_DEATH(trace_packet_of_one(compact), "a leaf beyond the compact triangles");
+}
+
 TEST(bvh_invariants, the_builder_checks_its_arena_and_its_cell_order) {
 #ifdef NDEBUG
     GTEST_SKIP() << "assertions are compiled out";

@@ -1,0 +1,384 @@
+#include <emmintrin.h>
+
+#include <atomic>
+#include <cassert>
+#include <cstdint>
+#include <new>
+
+#include "bvh/bvh.h"
+#include "bvh/packet_isa.h"
+#include "bvh/traverse_steps.h"
+
+// The walk of a packet of rays: each node is visited once for all the rays
+// that reached it, each ray tested against the node's boxes by the very
+// arithmetic of the single-ray walk's slab test (slab_ray::enter), with its
+// own best distance, the rays side by side in vector lanes. A box goes on
+// with the rays that met it; the packet follows the box the first of them
+// enters first, and the others wait on a stack with their rays and the
+// distance each enters them at. A leaf is tested by each of its rays as the
+// single-ray walk tests it (a compact leaf's triangles are made once for all
+// of them). Every ray therefore meets every box that could hold a hit it
+// would accept, and ranks its hits as the single-ray walk does: its answer
+// is the same.
+//
+// The lanes are GCC vector extensions, sixteen floats: the walk is compiled
+// once for the baseline instruction set and once for each wider one
+// (AVX2, AVX-512), and the widest the processor has is picked when first
+// needed (packet_isa.h). Every operation on a lane is an IEEE one, so the
+// answers do not depend on the pick.
+
+// The lanes' helpers return vectors; they are always inlined, so no call
+// ever passes one, and the ABI GCC warns about is never used.
+#pragma GCC diagnostic ignored "-Wpsabi"
+
+static_assert(packet_size == 16, "a packet's rays are the lanes of sixteen-float vectors and the bits of 16-bit masks");
+
+namespace {
+
+using namespace bvh_traverse;
+
+typedef float lanes __attribute__((vector_size(64)));
+typedef std::int32_t lane_mask __attribute__((vector_size(64)));
+typedef char lane_bytes __attribute__((vector_size(16)));
+
+#define PACKET_INLINE inline __attribute__((always_inline))
+
+PACKET_INLINE lanes splat(float x) { return lanes{} + x; }
+
+// _mm_max_ps and _mm_min_ps lane by lane: the second operand when either
+// is NaN.
+PACKET_INLINE lanes max_lanes(lanes a, lanes b) { return a > b ? a : b; }
+PACKET_INLINE lanes min_lanes(lanes a, lanes b) { return a < b ? a : b; }
+
+// Bit k set for each lane k of a comparison that holds.
+PACKET_INLINE unsigned bits(lane_mask m) {
+    const lane_bytes narrow = __builtin_convertvector(m, lane_bytes);
+    return static_cast<unsigned>(_mm_movemask_epi8(reinterpret_cast<__m128i>(narrow)));
+}
+
+// The rays as the steps take them: lane k holds ray k's slab_ray values,
+// and the single-ray structures stand ready for its leaves.
+struct packet_rays {
+    lanes inv[3];
+    lanes near_shift[3];
+    lanes far_shift[3];
+    lane_mask negative[3];  // the lanes whose direction is negative on each axis: their near planes are the boxes' hi
+    lanes best;             // each ray's best distance so far, as its nearest_hit has it
+
+    alignas(nearest_hit) unsigned char nearest_space[packet_size][sizeof(nearest_hit)];
+
+    nearest_hit& nearest(int k) { return *std::launder(reinterpret_cast<nearest_hit*>(nearest_space[k])); }
+};
+
+typedef std::uint32_t lane_bits __attribute__((vector_size(64)));
+
+PACKET_INLINE lane_bits as_bits(lanes x) { return reinterpret_cast<lane_bits>(x); }
+PACKET_INLINE lanes as_lanes(lane_bits x) { return reinterpret_cast<lanes>(x); }
+
+// The live rays of `active` (a distance above 0, a ray that can hit
+// anything), made ready for the walk: slab_ray's constructor lane by lane,
+// its operations in its order. Lanes without a ray get NaNs, which meet no
+// box, and are masked off besides.
+PACKET_INLINE lanes row(const float* values) {
+    lanes v;
+    __builtin_memcpy(&v, values, sizeof v);
+    return v;
+}
+
+// A float's bits but the sign's, as a signed integer: the float's
+// magnitude, in an order integers compare in.
+PACKET_INLINE lane_mask size(lanes x) { return reinterpret_cast<lane_mask>(x) & 0x7fffffff; }
+
+PACKET_INLINE unsigned make_rays(const ray_packet& in, unsigned active, const float* distances, packet_rays& rays) {
+    assert((active >> packet_size) == 0 && "more rays than a packet holds");
+    const lanes o[3] = {row(in.origin[0]), row(in.origin[1]), row(in.origin[2])};
+    const lanes d[3] = {row(in.direction[0]), row(in.direction[1]), row(in.direction[2])};
+    const lanes distance = row(distances);
+    // can_hit_anything, and a distance above 0 (nothing can be both beyond
+    // 0 and nearer than a distance that is not above 0, a NaN included).
+    // A float is finite when its magnitude's bits, as a signed integer,
+    // are at most those of the largest finite float. (Each comparison is
+    // taken to bits on its own: GCC turns comparisons combined as vectors
+    // in an inlined function into one comparison a lane.)
+    unsigned live = active & bits(distance > 0.0f);
+    for (int a = 0; a < 3; ++a) live &= bits(size(o[a]) <= 0x7f7fffff) & bits(size(d[a]) <= 0x7f7fffff);
+    // Some direction: some component whose magnitude is not zero.
+    live &= bits((size(d[0]) | size(d[1]) | size(d[2])) != 0);
+    const lane_mask lane_index = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+    const lane_mask on = ((lane_mask{} + static_cast<std::int32_t>(live)) >> lane_index & 1) != 0;
+
+    // ray_allowance, lane by lane.
+    const lanes x = o[0] < 0.0f ? -o[0] : o[0], y = o[1] < 0.0f ? -o[1] : o[1], z = o[2] < 0.0f ? -o[2] : o[2];
+    const lanes largest = x > y ? (x > z ? x : z) : (y > z ? y : z);
+    const lanes allowance = ray_allowance_factor * largest;
+    const lanes nan = splat(__builtin_nanf(""));
+    rays.best = on ? distance : nan;
+    for (unsigned left = live; left != 0; left &= left - 1) {
+        const int r = __builtin_ctz(left);
+        ::new (static_cast<void*>(rays.nearest_space[r])) nearest_hit(distances[r]);
+    }
+    const lane_bits sign_bit = lane_bits{} + 0x80000000u;
+    for (int a = 0; a < 3; ++a) {
+        const lane_bits sign = as_bits(d[a]) & sign_bit;
+        const lanes signed_allowance = as_lanes(as_bits(allowance) | sign);
+        const lane_mask culls = as_lanes(as_bits(d[a]) & ~sign_bit) >= min_culling_component;
+        rays.inv[a] = culls ? 1.0f / d[a] : lanes{};
+        rays.near_shift[a] = culls ? (o[a] + signed_allowance) * rays.inv[a] : splat(INFINITY);
+        rays.far_shift[a] = culls ? (o[a] - signed_allowance) * rays.inv[a] : splat(-INFINITY);
+        rays.negative[a] = sign != 0;
+    }
+    // Dead lanes test every box with NaNs, which meet none.
+    for (int a = 0; a < 3; ++a) rays.inv[a] = on ? rays.inv[a] : nan;
+    return live;
+}
+
+// Boxes met but not yet visited, each with the rays that met it and the
+// distance at which each of them enters it. A node pushes at most three,
+// and no tree is deeper than bvh_max_depth.
+class packet_stack {
+public:
+    PACKET_INLINE void push(bvh_child child, unsigned rays, const lanes& distance) {
+        assert(top_ < capacity && "traversal stack overflow: the tree is deeper than bvh_max_depth");
+        entry& e = entries_[top_++];
+        e.distance = distance;
+        e.child = child.bits;
+        e.rays = rays;
+    }
+
+    // The next box that some of its rays still enter no farther than their
+    // best, into `child` with those rays; false when none is left. An entry
+    // distance was computed with the ray's allowance, so comparing it with
+    // a newer best is safe.
+    PACKET_INLINE bool pop(const lanes& best, bvh_child& child, unsigned& active) {
+        while (top_ > 0) {
+            const entry& e = entries_[--top_];
+            const unsigned left = e.rays & bits(e.distance <= best);
+            if (left == 0) continue;
+            child.bits = e.child;
+            active = left;
+            return true;
+        }
+        return false;
+    }
+
+private:
+    static constexpr int capacity = 3 * (bvh_max_depth + 1);
+    struct entry {
+        lanes distance;  // only the rays' own lanes are meaningful
+        std::uint32_t child;
+        std::uint32_t rays;
+    };
+    entry entries_[capacity];  // left uninitialised: only entries below top_ are read
+    int top_ = 0;
+};
+
+// A node and its rays: the boxes they meet, the one the lowest of them
+// enters first into `next` with its rays, the others onto the stack. False
+// when they meet none.
+template <bool compact>
+PACKET_INLINE bool visit_node(const bvh& tree, const bvh_node& n, const packet_rays& rays, unsigned& active,
+                              packet_stack& stack, bvh_child& next) {
+    union {
+        lanes entry[4];
+        float entry_of[4][packet_size];  // the same, for the leader's
+    };
+    unsigned met[4];
+    unsigned any = 0;
+    for (int c = 0; c < n.child_count; ++c) {
+        // slab_ray::enter, lane by lane: max/min keep their second operand
+        // when the first is NaN (an infinite box coordinate times a zero
+        // reciprocal), so such a slab constrains nothing.
+        lanes near[3], far[3];
+        for (int a = 0; a < 3; ++a) {
+            const lanes lo = splat(n.bounds[a][c]), hi = splat(n.bounds[3 + a][c]);
+            near[a] = (rays.negative[a] ? hi : lo) * rays.inv[a] - rays.near_shift[a];
+            far[a] = (rays.negative[a] ? lo : hi) * rays.inv[a] - rays.far_shift[a];
+        }
+        entry[c] = max_lanes(near[2], max_lanes(near[1], max_lanes(near[0], lanes{})));
+        const lanes leave = min_lanes(far[2], min_lanes(far[1], min_lanes(far[0], rays.best)));
+        met[c] = active & bits(entry[c] <= leave);
+        any |= met[c];
+    }
+    if (any == 0) return false;
+    const int leader = __builtin_ctz(any);
+    // Every box met is most likely visited soon: each starts on its way
+    // from memory now, while the others are put in order.
+    for (int c = 0; c < n.child_count; ++c)
+        if (met[c] != 0) prefetch<compact>(tree, n.child[c]);
+
+    // The boxes in the order the leader enters them; boxes it misses last.
+    int order[4], count = 0;
+    float keys[4];
+    for (int c = 0; c < n.child_count; ++c) {
+        if (met[c] == 0) continue;
+        const float key = (met[c] >> leader) & 1 ? entry_of[c][leader] : INFINITY;
+        int k = count++;
+        for (; k > 0 && keys[k - 1] > key; --k) {
+            order[k] = order[k - 1];
+            keys[k] = keys[k - 1];
+        }
+        order[k] = c;
+        keys[k] = key;
+    }
+    for (int k = count - 1; k > 0; --k) stack.push(n.child[order[k]], met[order[k]], entry[order[k]]);
+    next = n.child[order[0]];
+    active = met[order[0]];
+    return true;
+}
+
+template <bool compact>
+PACKET_INLINE void visit_leaf(const bvh& tree, bvh_child leaf, const ray_packet& in, packet_rays& rays, unsigned active) {
+    if (compact) {
+        const compact_leaf triangles(tree, leaf);
+        for (; active != 0; active &= active - 1) {
+            const int r = __builtin_ctz(active);
+            const ray one = in.get(r);
+            triangles.test(tree.source, one, ray_lanes(one), rays.nearest(r));
+            rays.best[r] = rays.nearest(r).best;
+        }
+        return;
+    }
+    for (; active != 0; active &= active - 1) {
+        const int r = __builtin_ctz(active);
+        const ray one = in.get(r);
+        if (leaf.holds_slivers())
+            visit_slivers(tree, leaf, one, rays.nearest(r));
+        else
+            visit_packets(tree, leaf, ray_lanes(one), rays.nearest(r));
+        rays.best[r] = rays.nearest(r).best;
+    }
+}
+
+// The walk. With `first_hit`, a ray leaves the walk at its first hit: that
+// it hits is all the caller wants to know.
+template <bool compact, bool first_hit>
+PACKET_INLINE void traverse(const bvh& tree, const ray_packet& in, packet_rays& rays, unsigned active) {
+    packet_stack stack;
+    bvh_child current = bvh_child::node(0);
+    unsigned finished = 0;
+    for (;;) {
+        if (!current.is_leaf()) {
+            if (visit_node<compact>(tree, tree.nodes[current.node_index()], rays, active, stack, current)) continue;
+        } else {
+            visit_leaf<compact>(tree, current, in, rays, active);
+            if (first_hit) {
+                for (unsigned left = active; left != 0; left &= left - 1) {
+                    const int r = __builtin_ctz(left);
+                    if (rays.nearest(r).hit.index >= 0) finished |= 1u << r;
+                }
+            }
+        }
+        do {
+            if (!stack.pop(rays.best, current, active)) return;
+            if (first_hit) active &= ~finished;
+        } while (active == 0);
+    }
+}
+
+// The rays made ready, then the walk; returns the live rays.
+PACKET_INLINE unsigned walk(const bvh& tree, const ray_packet& in, unsigned active, const float* distances, packet_rays& rays,
+                            bool first_hit) {
+    const unsigned live = make_rays(in, active, distances, rays);
+    if (live == 0) return 0;
+    if (tree.compact())
+        first_hit ? traverse<true, true>(tree, in, rays, live) : traverse<true, false>(tree, in, rays, live);
+    else
+        first_hit ? traverse<false, true>(tree, in, rays, live) : traverse<false, false>(tree, in, rays, live);
+    return live;
+}
+
+// The walk compiled for each instruction set.
+using walk_function = unsigned (*)(const bvh&, const ray_packet&, unsigned, const float*, packet_rays&, bool);
+
+unsigned walk_baseline(const bvh& tree, const ray_packet& in, unsigned active, const float* distances, packet_rays& rays,
+                       bool first_hit) {
+    return walk(tree, in, active, distances, rays, first_hit);
+}
+
+__attribute__((target("avx2"))) unsigned walk_avx2(const bvh& tree, const ray_packet& in, unsigned active,
+                                                   const float* distances, packet_rays& rays, bool first_hit) {
+    return walk(tree, in, active, distances, rays, first_hit);
+}
+
+__attribute__((target("avx512f,avx512dq,avx512bw,avx512vl"))) unsigned walk_avx512(const bvh& tree, const ray_packet& in,
+                                                                                    unsigned active,
+                                                                                    const float* distances,
+                                                                                    packet_rays& rays, bool first_hit) {
+    return walk(tree, in, active, distances, rays, first_hit);
+}
+
+walk_function walk_for(packet_isa isa) {
+    switch (isa) {
+    case packet_isa::avx512: return walk_avx512;
+    case packet_isa::avx2: return walk_avx2;
+    case packet_isa::baseline: break;
+    }
+    return walk_baseline;
+}
+
+packet_isa widest_isa() {
+    for (packet_isa isa : {packet_isa::avx512, packet_isa::avx2})
+        if (packet_isa_supported(isa)) return isa;
+    return packet_isa::baseline;
+}
+
+// The walk in use: the widest the processor has, unless a test said otherwise.
+std::atomic<walk_function> chosen_walk{nullptr};
+
+unsigned walk_packet(const bvh& tree, const ray_packet& in, unsigned active, const float* distances, packet_rays& rays,
+                     bool first_hit) {
+    walk_function walk = chosen_walk.load(std::memory_order_relaxed);
+    if (!walk) {
+        walk = walk_for(widest_isa());
+        chosen_walk.store(walk, std::memory_order_relaxed);
+    }
+    return walk(tree, in, active, distances, rays, first_hit);
+}
+
+}  // namespace
+
+bool packet_isa_supported(packet_isa isa) {
+    __builtin_cpu_init();
+    switch (isa) {
+    case packet_isa::avx512:
+        return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
+               __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl");
+    case packet_isa::avx2: return __builtin_cpu_supports("avx2");
+    case packet_isa::baseline: break;
+    }
+    return true;
+}
+
+bool use_packet_isa(packet_isa isa) {
+    if (!packet_isa_supported(isa)) return false;
+    chosen_walk.store(walk_for(isa), std::memory_order_relaxed);
+    return true;
+}
+
+unsigned intersect_bvh_packet(const bvh& tree, const ray_packet& in, unsigned active, float* distances, bvh_hit* hits) {
+    if (tree.nodes.empty()) return 0;
+    packet_rays rays;
+    const unsigned live = walk_packet(tree, in, active, distances, rays, false);
+    unsigned hit = 0;
+    for (unsigned left = live; left != 0; left &= left - 1) {
+        const int r = __builtin_ctz(left);
+        const nearest_hit& nearest = rays.nearest(r);
+        if (nearest.hit.index < 0) continue;
+        distances[r] = nearest.best;
+        hits[r] = nearest.hit;
+        hit |= 1u << r;
+    }
+    return hit;
+}
+
+unsigned occluded_bvh_packet(const bvh& tree, const ray_packet& in, unsigned active, const float* distances) {
+    if (tree.nodes.empty()) return 0;
+    packet_rays rays;
+    const unsigned live = walk_packet(tree, in, active, distances, rays, true);
+    unsigned hit = 0;
+    for (unsigned left = live; left != 0; left &= left - 1) {
+        const int r = __builtin_ctz(left);
+        if (rays.nearest(r).hit.index >= 0) hit |= 1u << r;
+    }
+    return hit;
+}
