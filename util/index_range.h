@@ -9,7 +9,6 @@ struct index_range {
     int end = 0;
 
     int size() const { return end - begin; }
-    bool empty() const { return end <= begin; }
 };
 
 // The k-th of `count` consecutive pieces that `whole` is cut into, from

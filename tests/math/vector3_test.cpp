@@ -64,3 +64,27 @@ TEST(normalize, vectors_whose_squared_length_is_not_a_normal_float_keep_their_di
     const vector3 nan = normalize({NAN, 1.0f, 0.0f});
     EXPECT_EQ(nan.y, 0.0f);
 }
+
+// Each operator on each component, with values whose results are exact in
+// float, so a wrong component or operation cannot come out equal.
+TEST(vector3, operators_act_on_each_component) {
+    const vector3 a{1.5f, -2.0f, 3.0f}, b{0.5f, 4.0f, -8.0f};
+    const struct {
+        vector3 got, want;
+    } cases[] = {
+        {a + b, {2.0f, 2.0f, -5.0f}},
+        {a - b, {1.0f, -6.0f, 11.0f}},
+        {-a, {-1.5f, 2.0f, -3.0f}},
+        {a * 4.0f, {6.0f, -8.0f, 12.0f}},
+        {4.0f * a, {6.0f, -8.0f, 12.0f}},
+        {cross(a, b), {16.0f - 12.0f, 1.5f + 12.0f, 6.0f + 1.0f}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.got.x, c.want.x);
+        EXPECT_EQ(c.got.y, c.want.y);
+        EXPECT_EQ(c.got.z, c.want.z);
+    }
+    EXPECT_EQ(dot(a, b), 0.75f - 8.0f - 24.0f);
+    EXPECT_TRUE(a == (vector3{1.5f, -2.0f, 3.0f}));
+    EXPECT_FALSE(a == (vector3{1.5f, -2.0f, 3.5f}));
+}
