@@ -78,6 +78,7 @@ TEST(stl, triangles_come_as_written) {
     put_triangle(b, first);
     put_triangle(b, second);
     expect_triangles(read_stl(b.bytes), both_scaled);
+    expect_triangles(read_stl(binary(std::string(80, '\0'), 0).bytes), {});  // none at all
 
     // Enough triangles for runs on several threads.
     byte_builder many = binary(std::string(80, '\0'), 41);
