@@ -17,7 +17,7 @@
 #include "bvh/bvh.h"
 #include "bvh/packet_isa.h"
 #include "mesh/mesh.h"
-#include "tests/support/bunny.h"
+#include "tests/support/bunny_patch.h"
 #include "tests/support/slow_build.h"
 #include "tests/support/triangle_soup.h"
 
@@ -28,22 +28,6 @@ constexpr float not_a_number = std::numeric_limits<float>::quiet_NaN();
 
 // Sanitizer and debug builds fire a tenth of the packets.
 constexpr int packet_share = slow_build ? 10 : 1;
-
-const mesh& bunny() {
-    static const mesh m = parse_bunny();
-    return m;
-}
-
-// The bunny's faces whose first corner lies within `radius` of `centre`.
-triangle_soup bunny_patch(const vector3& centre, float radius) {
-    triangle_soup s;
-    for (int i = 0; i < bunny().face_count; ++i) {
-        const face f = make_face(bunny(), i);
-        const vector3 d = f.vertex[0] - centre;
-        if (dot(d, d) <= radius * radius) s.add(f.vertex[0], f.vertex[1], f.vertex[2]);
-    }
-    return s;
-}
 
 // The meshes: a piece of the bunny; the same split in four with one
 // triangle 10,000 km away; triangles of every shape from fat to collinear,

@@ -12,7 +12,7 @@
 
 #include "bvh/reach.h"
 #include "mesh/mesh.h"
-#include "tests/support/bunny.h"
+#include "tests/support/bunny_patch.h"
 #include "tests/support/slow_build.h"
 #include "tests/support/triangle_soup.h"
 
@@ -29,24 +29,6 @@ constexpr float inf = std::numeric_limits<float>::infinity();
 // A slow build fires a twentieth of the rays, so that the linear scan
 // stays quick.
 constexpr long ray_share = slow_build ? 20 : 1;
-
-const mesh& bunny() {
-    static const mesh m = parse_bunny();
-    return m;
-}
-
-// The bunny's faces whose first corner lies within `radius` of `centre`
-// (all of them for an infinite radius), in file order.
-triangle_soup bunny_patch(const vector3& centre, float radius) {
-    triangle_soup s;
-    const mesh& m = bunny();
-    for (int i = 0; i < m.face_count; ++i) {
-        const face f = make_face(m, i);
-        const vector3 d = f.vertex[0] - centre;
-        if (dot(d, d) <= radius * radius) s.add(f.vertex[0], f.vertex[1], f.vertex[2]);
-    }
-    return s;
-}
 
 // Every triangle split in four at its edge midpoints: the same surface.
 triangle_soup subdivided(const triangle_soup& in) {
