@@ -288,27 +288,3 @@ TEST(ply, bad_files_are_refused_with_the_place_and_what_is_wrong) {
         EXPECT_EQ(o.error, c.error);
     }
 }
-
-// The fuzzer's seeds and every input it ever crashed on, read every way
-// and as the fuzzer cut them: valid_* load, bad_* are refused with a
-// message naming the file, nothing crashes.
-TEST(ply, fuzz_inputs_load_or_are_refused_cleanly) {
-    int seen = 0;
-    for (const char* folder : {"tests/fuzz/corpus_ply", "tests/fuzz/regressions_ply"}) {
-        for (const std::string& name : names_in(source_path(folder))) {
-            const std::string data = read_file(source_path(folder) + "/" + name);
-            const obj_outcome o = read_every_way(parse_ply, data, name.c_str(), fuzz_cuts(data));
-            if (name.rfind("valid_", 0) == 0) {
-                EXPECT_TRUE(o.ok) << name << ": " << o.error;
-            }
-            if (name.rfind("bad_", 0) == 0) {
-                EXPECT_FALSE(o.ok) << name;
-            }
-            if (!o.ok) {
-                EXPECT_EQ(o.error.rfind(name + ":", 0), 0u) << o.error;
-            }
-            ++seen;
-        }
-    }
-    EXPECT_GE(seen, 8);
-}
