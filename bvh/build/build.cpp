@@ -48,8 +48,9 @@ void build(bvh& tree, const mesh& m, config c) {
 }  // namespace bvh_build
 
 bvh_method automatic_method(std::int64_t triangles, std::int64_t primary_rays) {
+    if (triangles < bvh_build::config::morton_min_triangles) return bvh_method::surface_area;
     if (primary_rays <= 0) primary_rays = bvh_build::config::default_primary_rays;
-    const double root = std::sqrt(static_cast<double>(std::max<std::int64_t>(triangles, 0)));
+    const double root = std::sqrt(static_cast<double>(triangles));
     const double break_even = bvh_build::config::morton_break_even * root;
     return static_cast<double>(primary_rays) < break_even ? bvh_method::morton : bvh_method::surface_area;
 }

@@ -59,16 +59,19 @@ struct config {
     static constexpr int fold_task_depth = 2;
 
     // automatic_method builds in Morton order while the primary rays to be
-    // traced are fewer than this many times the square root of the
+    // traced are fewer than morton_break_even times the square root of the
     // triangle count, else by the heuristic. Measured on 2 threads
     // (docs/performance.md, "Choosing the build"): the heuristic's build
     // costs 0.13 to 0.26 us a triangle more, and its tree saves about
     // 0.012 ms times the square root of the triangle count on each 800 x
     // 600 picture; the break-even lay at 5,200 to 10,100 times the square
     // root for the bunny and its subdivisions (3 to 35 rays a triangle).
-    // No rays named: one 800 x 600 picture's, which the Morton build wins
-    // from 5,454 triangles on.
+    // Below morton_min_triangles the heuristic is always used: its build
+    // takes a few milliseconds there, and Morton order's tree over long
+    // slivers (the CAD cylinder's) rendered 3 to 4 times slower.
+    // No rays named: one 800 x 600 picture's.
     static constexpr double morton_break_even = 6500.0;
+    static constexpr std::int64_t morton_min_triangles = 50000;
     static constexpr std::int64_t default_primary_rays = 800 * 600;
 
     // The Morton codes: this many bits an axis, interleaved.

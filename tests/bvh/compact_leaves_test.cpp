@@ -135,10 +135,10 @@ TEST(compact_leaves, the_either_margin_holds_both_reach_boxes) {
     EXPECT_EQ(outside, 0);
 }
 
-// One 800 x 600 picture unless told otherwise; Morton order while the rays
-// are fewer than 6,500 times the square root of the triangle count. The
-// lines are worked out by hand: 6,500 x 100 = 650,000 rays for 10,000
-// triangles; one picture's 480,000 rays are 6,500 x sqrt(5,453.3).
+// One 800 x 600 picture unless told otherwise; the heuristic below 50,000
+// triangles, else Morton order while the rays are fewer than 6,500 times
+// the square root of the triangle count. The line worked out by hand:
+// 6,500 x 500 = 3,250,000 rays for 250,000 triangles.
 TEST(compact_leaves, the_automatic_method_weighs_the_build_against_the_rays) {
     struct method_case {
         std::int64_t triangles, rays;
@@ -151,10 +151,12 @@ TEST(compact_leaves, the_automatic_method_weighs_the_build_against_the_rays) {
         {69666, viewer, bvh_method::surface_area},            // a viewing session: many pictures
         {69666, 3 * picture, bvh_method::morton},             // 1.44 M rays, under 6,500 x 263.9 = 1.72 M
         {69666, 4 * picture, bvh_method::surface_area},       // 1.92 M rays: over
-        {10000, 649999, bvh_method::morton},                  // just below the line
-        {10000, 650000, bvh_method::surface_area},            // on it
-        {5453, 0, bvh_method::surface_area},                  // one picture: heuristic up to 5,453 triangles
-        {5454, 0, bvh_method::morton},                        //   and Morton from 5,454 on
+        {250000, 3249999, bvh_method::morton},                // just below the line
+        {250000, 3250000, bvh_method::surface_area},          // on it
+        {49999, 0, bvh_method::surface_area},                 // small meshes: always the heuristic
+        {49999, 1, bvh_method::surface_area},
+        {50000, 0, bvh_method::morton},                       //   from 50,000 on the line decides
+        {16380, 0, bvh_method::surface_area},                 // the CAD cylinder
         {4458624, 1200 * 900 * 9, bvh_method::morton},        // 3x, 1200 x 900 at 3 x 3 samples: 9.72 M < 13.7 M
         {1114656, 1200 * 900 * 9, bvh_method::surface_area},  // 2x: 9.72 M > 6.86 M
         {17834496, viewer, bvh_method::surface_area},         // 4x in the viewer: 144 M > 27.5 M
