@@ -65,7 +65,7 @@ struct config {
     // costs 0.13 to 0.26 us a triangle more, and its tree saves about
     // 0.012 ms times the square root of the triangle count on each 800 x
     // 600 picture; the break-even lay at 5,200 to 10,100 times the square
-    // root for the bunny and its subdivisions (3 to 35 rays a triangle).
+    // root for the bunny and its subdivisions (2 to 35 rays a triangle).
     // Below morton_min_triangles the heuristic is always used: its build
     // takes a few milliseconds there, and Morton order's tree over long
     // slivers (the CAD cylinder's) rendered 3 to 4 times slower.
