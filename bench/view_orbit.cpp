@@ -66,7 +66,9 @@ int main(int argc, char** argv) {
     static scene world;
     current_scene = &world;
     std::string error;
-    const bool built = build_scene((std::string(RT_SOURCE_DIR) + "/assets/bunny.obj").c_str(), mesh_placement{}, &error);
+    // Built as the viewer builds it: for a session's many pictures.
+    const bool built = build_scene((std::string(RT_SOURCE_DIR) + "/assets/bunny.obj").c_str(), mesh_placement{}, &error,
+                                   session_primary_rays(camera_view{}));
     std::fflush(stdout);
     dup2(saved, STDOUT_FILENO);
     if (!built) {

@@ -62,8 +62,8 @@ enum class bvh_method : std::uint8_t {
 
 // The method that costs least, building and then tracing pictures of
 // `primary_rays` primary rays in all (0: one 800 x 600 picture), for a mesh
-// of `triangles` triangles: Morton order once the build would cost more
-// than the heuristic's better tree saves (bvh/build/config.h).
+// of `triangles` triangles: Morton order while the heuristic's build would
+// cost more than its quicker tree saves on those rays (bvh/build/config.h).
 bvh_method automatic_method(std::int64_t triangles, std::int64_t primary_rays = 0);
 
 // Builds the hierarchy over the mesh's triangles on up to `threads` threads

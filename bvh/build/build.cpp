@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cmath>
 #include <thread>
 
 #include "bvh/build/stages.h"
@@ -47,10 +48,11 @@ void build(bvh& tree, const mesh& m, config c) {
 }  // namespace bvh_build
 
 bvh_method automatic_method(std::int64_t triangles, std::int64_t primary_rays) {
+    if (triangles < bvh_build::config::morton_min_triangles) return bvh_method::surface_area;
     if (primary_rays <= 0) primary_rays = bvh_build::config::default_primary_rays;
-    return static_cast<double>(triangles) * bvh_build::config::morton_rays_per_triangle >= static_cast<double>(primary_rays)
-               ? bvh_method::morton
-               : bvh_method::surface_area;
+    const double root = std::sqrt(static_cast<double>(triangles));
+    const double break_even = bvh_build::config::morton_break_even * root;
+    return static_cast<double>(primary_rays) < break_even ? bvh_method::morton : bvh_method::surface_area;
 }
 
 void build_bvh(bvh& tree, const mesh& m, int threads, bvh_method method) {

@@ -58,12 +58,20 @@ struct config {
     // below the root (up to sixteen of them).
     static constexpr int fold_task_depth = 2;
 
-    // automatic_method builds in Morton order when a mesh has at least one
-    // triangle for every this many primary rays to be traced: then the
-    // heuristic's build costs more than its quicker tree saves (the
-    // trade-off measured: docs/performance.md). No rays named: one 800 x
-    // 600 picture's.
-    static constexpr double morton_rays_per_triangle = 2.0;
+    // automatic_method builds in Morton order while the primary rays to be
+    // traced are fewer than morton_break_even times the square root of the
+    // triangle count, else by the heuristic. Measured on 2 threads
+    // (docs/performance.md, "Choosing the build"): the heuristic's build
+    // costs 0.13 to 0.26 us a triangle more, and its tree saves about
+    // 0.012 ms times the square root of the triangle count on each 800 x
+    // 600 picture; the break-even lay at 5,200 to 10,100 times the square
+    // root for the bunny and its subdivisions (2 to 35 rays a triangle).
+    // Below morton_min_triangles the heuristic is always used: its build
+    // takes a few milliseconds there, and Morton order's tree over long
+    // slivers (the CAD cylinder's) rendered 3 to 4 times slower.
+    // No rays named: one 800 x 600 picture's.
+    static constexpr double morton_break_even = 6500.0;
+    static constexpr std::int64_t morton_min_triangles = 50000;
     static constexpr std::int64_t default_primary_rays = 800 * 600;
 
     // The Morton codes: this many bits an axis, interleaved.

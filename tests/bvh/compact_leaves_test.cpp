@@ -135,21 +135,33 @@ TEST(compact_leaves, the_either_margin_holds_both_reach_boxes) {
     EXPECT_EQ(outside, 0);
 }
 
-// One 800 x 600 picture unless told otherwise; Morton order once a mesh has
-// a triangle for every two primary rays.
-TEST(compact_leaves, the_automatic_method_follows_triangles_over_rays) {
+// One 800 x 600 picture unless told otherwise; the heuristic below 50,000
+// triangles, else Morton order while the rays are fewer than 6,500 times
+// the square root of the triangle count. The line worked out by hand:
+// 6,500 x 500 = 3,250,000 rays for 250,000 triangles.
+TEST(compact_leaves, the_automatic_method_weighs_the_build_against_the_rays) {
     struct method_case {
         std::int64_t triangles, rays;
         bvh_method expected;
     };
+    const std::int64_t picture = 800 * 600, viewer = 300 * picture;
     const method_case cases[] = {
-        {69666, 0, bvh_method::surface_area},       // the bunny, one default picture
-        {240000, 0, bvh_method::morton},            // exactly one triangle for two rays
-        {239999, 0, bvh_method::surface_area},
-        {17834496, 0, bvh_method::morton},          // subdivided 4x
-        {4458624, 1200 * 900 * 9, bvh_method::surface_area},  // 3x, a 1200 x 900 picture of 3 x 3 samples
-        {17834496, 1200 * 900 * 9, bvh_method::morton},
+        {69666, 0, bvh_method::morton},                       // the bunny, one default picture
+        {69666, picture, bvh_method::morton},
+        {69666, viewer, bvh_method::surface_area},            // a viewing session: many pictures
+        {69666, 3 * picture, bvh_method::morton},             // 1.44 M rays, under 6,500 x 263.9 = 1.72 M
+        {69666, 4 * picture, bvh_method::surface_area},       // 1.92 M rays: over
+        {250000, 3249999, bvh_method::morton},                // just below the line
+        {250000, 3250000, bvh_method::surface_area},          // on it
+        {49999, 0, bvh_method::surface_area},                 // small meshes: always the heuristic
+        {49999, 1, bvh_method::surface_area},
+        {50000, 0, bvh_method::morton},                       //   from 50,000 on the line decides
+        {16380, 0, bvh_method::surface_area},                 // the CAD cylinder
+        {4458624, 1200 * 900 * 9, bvh_method::morton},        // 3x, 1200 x 900 at 3 x 3 samples: 9.72 M < 13.7 M
+        {1114656, 1200 * 900 * 9, bvh_method::surface_area},  // 2x: 9.72 M > 6.86 M
+        {17834496, viewer, bvh_method::surface_area},         // 4x in the viewer: 144 M > 27.5 M
         {0, 0, bvh_method::surface_area},
+        {-1, 0, bvh_method::surface_area},
     };
     for (const method_case& c : cases)
         EXPECT_EQ(automatic_method(c.triangles, c.rays), c.expected) << c.triangles << " triangles, " << c.rays << " rays";

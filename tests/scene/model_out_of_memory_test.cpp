@@ -21,7 +21,7 @@ struct attempt {
     long leaked = 0;       // heap blocks left once everything is gone
 };
 
-attempt build_failing_at(const std::string& text, long k) {
+attempt build_failing_at(const std::string& text, long k, bvh_method method) {
     attempt a;
     const long before = failing_allocations::live.load();
     {
@@ -31,10 +31,14 @@ attempt build_failing_at(const std::string& text, long k) {
         failing_allocations::armed failing(k);
         try {
             // The model's own record first, then everything it builds.
-            const std::unique_ptr<model> built(new model(std::move(loaded)));
+            const std::unique_ptr<model> built(new model(std::move(loaded), method));
             EXPECT_EQ(built->triangle_count, small_grid_triangles);
-            EXPECT_FALSE(built->hierarchy.packets.empty());
-            EXPECT_FALSE(built->hierarchy.slivers.empty());
+            if (method == bvh_method::morton) {
+                EXPECT_EQ(built->hierarchy.triangles.size(), static_cast<std::size_t>(small_grid_triangles));
+            } else {
+                EXPECT_FALSE(built->hierarchy.packets.empty());
+                EXPECT_FALSE(built->hierarchy.slivers.empty());
+            }
         } catch (const std::bad_alloc&) {
             a.threw = true;
         }
@@ -48,15 +52,18 @@ attempt build_failing_at(const std::string& text, long k) {
 
 TEST(model_out_of_memory, each_failed_allocation_throws_and_frees_the_mesh_and_all_built) {
     const std::string text = small_grid_obj();
-    // A first build warms what lives on for the process (a thread's
-    // scratch list).
-    ASSERT_FALSE(build_failing_at(text, -1).threw);
-    long k = 0;
-    for (;; ++k) {
-        const attempt a = build_failing_at(text, k);
-        EXPECT_EQ(a.leaked, 0) << "allocation " << k;
-        if (!a.reached) break;  // the build made fewer allocations
-        EXPECT_TRUE(a.threw) << "allocation " << k;
+    for (bvh_method method : {bvh_method::surface_area, bvh_method::morton}) {
+        SCOPED_TRACE(method == bvh_method::morton ? "Morton order" : "surface area heuristic");
+        // A first build warms what lives on for the process (a thread's
+        // scratch list).
+        ASSERT_FALSE(build_failing_at(text, -1, method).threw);
+        long k = 0;
+        for (;; ++k) {
+            const attempt a = build_failing_at(text, k, method);
+            EXPECT_EQ(a.leaked, 0) << "allocation " << k;
+            if (!a.reached) break;  // the build made fewer allocations
+            EXPECT_TRUE(a.threw) << "allocation " << k;
+        }
+        EXPECT_GT(k, 4);  // the model, the hierarchy's arrays, the sphere
     }
-    EXPECT_GT(k, 5);  // the model, the hierarchy's arrays, the sphere
 }

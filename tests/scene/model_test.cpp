@@ -265,12 +265,13 @@ namespace {
 
 constexpr int default_row_stride = slow_build ? 300 : 30;
 
-// Every row with y % stride == stride / 2; RT_EXACT_ROW_STRIDE=1 checks all.
-std::vector<int> sampled_rows() {
+// Every row with y % stride == stride / 2, dealt out in turn to `shares`
+// checks, this one `share`; RT_EXACT_ROW_STRIDE=1 checks all.
+std::vector<int> sampled_rows(int share, int shares) {
     int stride = default_row_stride;
     if (const char* env = std::getenv("RT_EXACT_ROW_STRIDE")) stride = std::max(1, std::atoi(env));
     std::vector<int> rows;
-    for (int y = stride / 2; y < image_height; y += stride) rows.push_back(y);
+    for (int y = stride / 2 + share * stride; y < image_height; y += shares * stride) rows.push_back(y);
     return rows;
 }
 
@@ -351,10 +352,18 @@ public:
 // Every query the model gets while sampled rows are rendered (primary,
 // shadow and reflected rays alike) is answered by both paths; then the
 // rows rendered with the reference stand-in and with the model itself must
-// be the same bytes.
-TEST(bvh_in_the_render, sampled_rows_match_the_linear_scan_query_by_query_and_byte_for_byte) {
-    bunny_scene world;
-    const std::vector<int> rows = sampled_rows();
+// be the same bytes. Both trees: the program builds either, as the
+// pictures to render call for; each checks every other sampled row.
+class bvh_in_the_render : public ::testing::TestWithParam<bvh_method> {};
+INSTANTIATE_TEST_SUITE_P(builders, bvh_in_the_render, ::testing::Values(bvh_method::surface_area, bvh_method::morton),
+                         [](const ::testing::TestParamInfo<bvh_method>& info) {
+                             return std::string(info.param == bvh_method::morton ? "morton" : "surface_area");
+                         });
+
+TEST_P(bvh_in_the_render, sampled_rows_match_the_linear_scan_query_by_query_and_byte_for_byte) {
+    bunny_scene world(GetParam());
+    ASSERT_EQ(world.bunny().hierarchy.compact(), GetParam() == bvh_method::morton);
+    const std::vector<int> rows = sampled_rows(GetParam() == bvh_method::morton ? 1 : 0, 2);
 
     scan_stand_in reference(world.bunny());
     object* const real_model = world.s.objects[0];

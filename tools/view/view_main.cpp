@@ -221,7 +221,7 @@ int main(int argc, char** argv) {
             return finish_output(program, 1);
         }
         std::string error;
-        if (!build_scene(o.scene.mesh.c_str(), o.scene.placement, &error)) {
+        if (!build_scene(o.scene.mesh.c_str(), o.scene.placement, &error, session_primary_rays(o.scene.placement.view))) {
             report_failure(error);
             return finish_output(program, 1);
         }

@@ -31,6 +31,11 @@ double seconds_since(clock_type::time_point t) {
 
 }  // namespace
 
+long long session_primary_rays(const camera_view& window) {
+    constexpr long long pictures = 300;
+    return pictures * window.width * window.height;
+}
+
 dvec model_centre(const scene& s) {
     const mesh* m = static_cast<const model*>(s.objects[0])->geometry.get();
     if (m->vertex_count <= 0) return {};

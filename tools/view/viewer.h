@@ -14,6 +14,12 @@
 // mesh without vertices.
 dvec model_centre(const scene& s);
 
+// The primary rays a viewing session is built for (build_scene): a few
+// hundred pictures the window's size, as a session renders an exact
+// picture at every stop of the camera and many moving frames in between;
+// so the model gets the tree that renders quickest.
+long long session_primary_rays(const camera_view& window);
+
 // The viewer's pictures: while the camera moves, each frame is rendered at
 // a fraction of the window's size (a half, a quarter or an eighth, chosen
 // from the time the last ones took) and drawn enlarged; once it stops, the
