@@ -99,3 +99,9 @@ unsigned intersect_bvh_packet(const bvh& tree, const ray_packet& rays, unsigned 
 // intersect_bvh would report a hit nearer than distances[k]; returns the
 // bits of those that would. Each ray stops at the first hit it finds.
 unsigned occluded_bvh_packet(const bvh& tree, const ray_packet& rays, unsigned active, const float* distances);
+
+// Whether the packet walks beat single rays on this processor. They keep
+// a packet's sixteen lanes in one register only with AVX-512; built for
+// AVX2 or the baseline they took two to three times as long as single
+// rays on the bunny (docs/performance.md).
+bool packets_pay_off();

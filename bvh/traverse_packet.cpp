@@ -337,6 +337,8 @@ unsigned walk_packet(const bvh& tree, const ray_packet& in, unsigned active, con
 
 }  // namespace
 
+bool packets_pay_off() { return widest_isa() == packet_isa::avx512; }
+
 bool packet_isa_supported(packet_isa isa) {
     __builtin_cpu_init();
     switch (isa) {

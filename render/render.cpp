@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/image.h"
+#include "bvh/bvh.h"
 #include "render/trace.h"
 #include "util/worker.h"
 
@@ -82,6 +83,11 @@ void sample_directions(const camera& cam, int y, float dy, float dx, int x0, int
 }
 
 }  // namespace
+
+ray_grouping quicker_grouping() {
+    static const ray_grouping quicker = packets_pay_off() ? ray_grouping::packets : ray_grouping::single;
+    return quicker;
+}
 
 float tone_map(float channel) {
     // Nothing struck, nothing lit: 1 - exp(-0) is exactly 0, without the call.

@@ -48,8 +48,12 @@ void render(const camera& cam, int samples, const picture_target& out, const pro
 
 // How a render hands its primary rays to the tracer: one by one
 // (trace_ray), or sixteen neighbouring pixels' rays at a time
-// (trace_packet), which is quicker. The picture is the same bit for bit.
+// (trace_packet). The picture is the same bit for bit.
 enum class ray_grouping { single, packets };
+
+// Packets where the processor walks them quicker than single rays
+// (packets_pay_off, bvh.h), else single rays: the renders' default.
+ray_grouping quicker_grouping();
 
 // Renders the pixels of `out` (in any picture of `cam`), each the mean of
 // samples x samples primary rays (render_row), on `threads` threads (0: one
@@ -60,7 +64,7 @@ enum class ray_grouping { single, packets };
 // to `progress` (when given) each time it has finished a row, and once at
 // the end. Allocates nothing per pixel. Call it from one thread at a time.
 void render_picture(scene* s, const camera& cam, int samples, int threads, const picture_target& out,
-                    const progress_report& progress = {}, ray_grouping grouping = ray_grouping::packets);
+                    const progress_report& progress = {}, ray_grouping grouping = quicker_grouping());
 
 // Room for one worker to trace `rows` rows at a time of pictures up to
 // `width` wide.
@@ -81,14 +85,14 @@ struct row_workspace {
 // allocates nothing. Rows may run at the same time only on distinct workers
 // (a model remembers its last hit per worker).
 void render_row(scene* s, const camera& cam, int samples, int y, int x0, int x1, row_workspace& work, float* row,
-                ray_grouping grouping = ray_grouping::packets);
+                ray_grouping grouping = quicker_grouping());
 
 // render_row on rows y to y + rows - 1 at once, into `rows_out`, one row
 // after another (3·(x1 - x0) floats each); `work` has room for them. With
 // packets, the rays of a tile of neighbouring pixels, `rows` tall, go
 // through the scene together. Each pixel is render_row's, bit for bit.
 void render_rows(scene* s, const camera& cam, int samples, int y, int rows, int x0, int x1, row_workspace& work,
-                 float* rows_out, ray_grouping grouping = ray_grouping::packets);
+                 float* rows_out, ray_grouping grouping = quicker_grouping());
 
 // Whether a progress dot precedes pixel (x, y) of the 800 x 600 picture:
 // 84 of them over it.
