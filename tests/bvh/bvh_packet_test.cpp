@@ -35,16 +35,7 @@ constexpr int packet_share = slow_build ? 10 : 1;
 triangle_soup patch_mesh() { return bunny_patch(make_face(bunny(), 30000).vertex[0], 40.0f); }
 
 triangle_soup far_mesh() {
-    const triangle_soup patch = bunny_patch(make_face(bunny(), 12000).vertex[0], 15.0f);
-    triangle_soup out;
-    for (int k = 0; k < patch.size(); ++k) {
-        const vector3* v = &patch.vertices[static_cast<std::size_t>(patch.faces[k].vertex[0])];
-        const vector3 a = 0.5f * (v[0] + v[1]), b = 0.5f * (v[1] + v[2]), c = 0.5f * (v[2] + v[0]);
-        out.add(v[0], a, c);
-        out.add(a, v[1], b);
-        out.add(c, b, v[2]);
-        out.add(a, b, c);
-    }
+    triangle_soup out = subdivided(bunny_patch(make_face(bunny(), 12000).vertex[0], 15.0f));
     out.add({5e9f, 0.0f, 0.0f}, {5e9f, 5000.0f, 0.0f}, {5e9f, 0.0f, 5000.0f});
     return out;
 }

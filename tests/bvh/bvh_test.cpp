@@ -30,20 +30,6 @@ constexpr float inf = std::numeric_limits<float>::infinity();
 // stays quick.
 constexpr long ray_share = slow_build ? 20 : 1;
 
-// Every triangle split in four at its edge midpoints: the same surface.
-triangle_soup subdivided(const triangle_soup& in) {
-    triangle_soup out;
-    for (int k = 0; k < in.size(); ++k) {
-        const vector3* v = &in.vertices[static_cast<std::size_t>(in.faces[k].vertex[0])];
-        const vector3 a = 0.5f * (v[0] + v[1]), b = 0.5f * (v[1] + v[2]), c = 0.5f * (v[2] + v[0]);
-        out.add(v[0], a, c);
-        out.add(a, v[1], b);
-        out.add(c, b, v[2]);
-        out.add(a, b, c);
-    }
-    return out;
-}
-
 struct tally {
     long rays = 0;
     long hits = 0;

@@ -24,3 +24,17 @@ inline triangle_soup bunny_patch(const vector3& centre, float radius) {
     }
     return s;
 }
+
+// Every triangle split in four at its edge midpoints: the same surface.
+inline triangle_soup subdivided(const triangle_soup& in) {
+    triangle_soup out;
+    for (int k = 0; k < in.size(); ++k) {
+        const vector3* v = &in.vertices[static_cast<std::size_t>(in.faces[k].vertex[0])];
+        const vector3 a = 0.5f * (v[0] + v[1]), b = 0.5f * (v[1] + v[2]), c = 0.5f * (v[2] + v[0]);
+        out.add(v[0], a, c);
+        out.add(a, v[1], b);
+        out.add(c, b, v[2]);
+        out.add(a, b, c);
+    }
+    return out;
+}
