@@ -214,8 +214,13 @@ long long least_data_bytes(const header& h) {
     const bool ascii = h.data_format == format::ascii;
     long long total = 0;
     for (const element& e : h.elements) {
+        // The ASCII reader steps over the lines of elements it does not
+        // use without reading them, so each of those may be a bare line end.
+        const long long index = &e - h.elements.data();
+        const bool unread = ascii && index != h.vertex && index != h.face;
         long long record = 0;
-        for (const property& p : e.properties) {
+        for (std::size_t i = 0; i < (unread ? 0 : e.properties.size()); ++i) {
+            const property& p = e.properties[i];
             // A number in ASCII is one character and a blank or a line end.
             const long long items = p.use == role::corners ? 3 : 0;
             if (ascii) record += 2 * (1 + (p.list ? items : 0));
