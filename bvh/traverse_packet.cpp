@@ -7,6 +7,8 @@
 
 #include "bvh/bvh.h"
 #include "bvh/packet_isa.h"
+#include "bvh/packet_lanes.h"
+#include "bvh/packet_leaf.h"
 #include "bvh/traverse_steps.h"
 
 // The walk of a packet of rays: each node is visited once for all the rays
@@ -27,53 +29,30 @@
 // needed (packet_isa.h). Every operation on a lane is an IEEE one, so the
 // answers do not depend on the pick.
 
-// The lanes' helpers return vectors; they are always inlined, so no call
-// ever passes one, and the ABI GCC warns about is never used.
-#pragma GCC diagnostic ignored "-Wpsabi"
-
 static_assert(packet_size == 16, "a packet's rays are the lanes of sixteen-float vectors and the bits of 16-bit masks");
 
 namespace {
 
 using namespace bvh_traverse;
+using namespace bvh_lanes;
 
-typedef float lanes __attribute__((vector_size(64)));
-typedef std::int32_t lane_mask __attribute__((vector_size(64)));
-typedef char lane_bytes __attribute__((vector_size(16)));
-
-#define PACKET_INLINE inline __attribute__((always_inline))
-
-PACKET_INLINE lanes splat(float x) { return lanes{} + x; }
-
-// _mm_max_ps and _mm_min_ps lane by lane: the second operand when either
-// is NaN.
-PACKET_INLINE lanes max_lanes(lanes a, lanes b) { return a > b ? a : b; }
-PACKET_INLINE lanes min_lanes(lanes a, lanes b) { return a < b ? a : b; }
-
-// Bit k set for each lane k of a comparison that holds.
-PACKET_INLINE unsigned bits(lane_mask m) {
-    const lane_bytes narrow = __builtin_convertvector(m, lane_bytes);
-    return static_cast<unsigned>(_mm_movemask_epi8(reinterpret_cast<__m128i>(narrow)));
-}
-
-// The rays as the steps take them: lane k holds ray k's slab_ray values,
-// and the single-ray structures stand ready for its leaves.
+// The rays as the steps take them: lane k holds ray k's slab_ray values
+// and the ray itself, and the single-ray structures stand ready for its
+// leaves.
 struct packet_rays {
     lanes inv[3];
     lanes near_shift[3];
     lanes far_shift[3];
     lane_mask negative[3];  // the lanes whose direction is negative on each axis: their near planes are the boxes' hi
+    lanes origin[3];        // the rays themselves, for the leaves
+    lanes direction[3];
     lanes best;             // each ray's best distance so far, as its nearest_hit has it
+    lanes limit;            // and the distance its triangles are asked with
 
     alignas(nearest_hit) unsigned char nearest_space[packet_size][sizeof(nearest_hit)];
 
     nearest_hit& nearest(int k) { return *std::launder(reinterpret_cast<nearest_hit*>(nearest_space[k])); }
 };
-
-typedef std::uint32_t lane_bits __attribute__((vector_size(64)));
-
-PACKET_INLINE lane_bits as_bits(lanes x) { return reinterpret_cast<lane_bits>(x); }
-PACKET_INLINE lanes as_lanes(lane_bits x) { return reinterpret_cast<lanes>(x); }
 
 // The live rays of `active` (a distance above 0, a ray that can hit
 // anything), made ready for the walk: slab_ray's constructor lane by lane,
@@ -93,6 +72,10 @@ PACKET_INLINE unsigned make_rays(const ray_packet& in, unsigned active, const fl
     assert((active >> packet_size) == 0 && "more rays than a packet holds");
     const lanes o[3] = {row(in.origin[0]), row(in.origin[1]), row(in.origin[2])};
     const lanes d[3] = {row(in.direction[0]), row(in.direction[1]), row(in.direction[2])};
+    for (int a = 0; a < 3; ++a) {
+        rays.origin[a] = o[a];
+        rays.direction[a] = d[a];
+    }
     const lanes distance = row(distances);
     // can_hit_anything, and a distance above 0 (nothing can be both beyond
     // 0 and nearer than a distance that is not above 0, a NaN included).
@@ -113,6 +96,7 @@ PACKET_INLINE unsigned make_rays(const ray_packet& in, unsigned active, const fl
     const lanes allowance = ray_allowance_factor * largest;
     const lanes nan = splat(__builtin_nanf(""));
     rays.best = on ? distance : nan;
+    rays.limit = rays.best;
     for (unsigned left = live; left != 0; left &= left - 1) {
         const int r = __builtin_ctz(left);
         ::new (static_cast<void*>(rays.nearest_space[r])) nearest_hit(distances[r]);
@@ -226,25 +210,68 @@ PACKET_INLINE bool visit_node(const bvh& tree, const bvh_node& n, const packet_r
     return true;
 }
 
+// A packet of triangles and the rays of `active`, four rays at a time
+// (group_hits); each ray takes its hits in lane order, as test_packet does.
+PACKET_INLINE void test_packet_lanes(const triangle_packet& triangles, packet_rays& rays, unsigned active) {
+    const repeated_packet p(triangles);
+    const lane_mask byte_of_group = {0, 0, 0, 0, 8, 8, 8, 8, 16, 16, 16, 16, 24, 24, 24, 24};
+    while (active != 0) {
+        // The next four rays, their indices a byte each (the last repeated
+        // when fewer are left), spread to their groups of lanes.
+        int ray[4];
+        int count = 0;
+        std::uint32_t packed = 0;
+        for (; count < 4 && active != 0; ++count, active &= active - 1) {
+            ray[count] = __builtin_ctz(active);
+            packed |= static_cast<std::uint32_t>(ray[count]) << (8 * count);
+        }
+        for (int j = count; j < 4; ++j) packed |= static_cast<std::uint32_t>(ray[count - 1]) << (8 * j);
+        const lane_mask pick = ((lane_mask{} + static_cast<std::int32_t>(packed)) >> byte_of_group) & 0xff;
+        lanes o[3], d[3];
+        for (int a = 0; a < 3; ++a) {
+            o[a] = __builtin_shuffle(rays.origin[a], pick);
+            d[a] = __builtin_shuffle(rays.direction[a], pick);
+        }
+        lanes t;
+        unsigned mask = group_hits(p, o, d, __builtin_shuffle(rays.limit, pick), t);
+        for (mask &= (1u << (4 * count)) - 1; mask != 0; mask &= mask - 1) {
+            const int lane = __builtin_ctz(mask), i = lane & 3, r = ray[lane >> 2];
+            nearest_hit& nearest = rays.nearest(r);
+            // A lane accepted against an older limit may no longer win.
+            if (!(t[lane] < nearest.limit)) continue;
+            nearest.consider(t[lane], triangles.index[i], {triangles.normal[0][i], triangles.normal[1][i], triangles.normal[2][i]});
+            rays.limit[r] = nearest.limit;
+        }
+    }
+}
+
+// A leaf and its rays: packets of triangles four rays at a time, slivers
+// ray by ray, each ray's tests in the order the single-ray walk makes them.
 template <bool compact>
 PACKET_INLINE void visit_leaf(const bvh& tree, bvh_child leaf, const ray_packet& in, packet_rays& rays, unsigned active) {
     if (compact) {
         const compact_leaf triangles(tree, leaf);
-        for (; active != 0; active &= active - 1) {
-            const int r = __builtin_ctz(active);
-            const ray one = in.get(r);
-            triangles.test(tree.source, one, ray_lanes(one), rays.nearest(r));
-            rays.best[r] = rays.nearest(r).best;
+        for (int k = 0; k < triangles.count; ++k) {
+            test_packet_lanes(triangles.packets[k], rays, active);
+            if (triangles.slivers[k] == 0) continue;
+            for (unsigned left = active; left != 0; left &= left - 1) {
+                const int r = __builtin_ctz(left);
+                triangles.test_slivers(k, tree.source, in.get(r), rays.nearest(r));
+                rays.limit[r] = rays.nearest(r).limit;
+            }
         }
-        return;
+    } else if (leaf.holds_slivers()) {
+        for (unsigned left = active; left != 0; left &= left - 1) {
+            const int r = __builtin_ctz(left);
+            visit_slivers(tree, leaf, in.get(r), rays.nearest(r));
+            rays.limit[r] = rays.nearest(r).limit;
+        }
+    } else {
+        assert(leaf.end() <= tree.packets.size() && "a leaf beyond the packets");
+        for (std::uint32_t k = leaf.first(); k < leaf.end(); ++k) test_packet_lanes(tree.packets[k], rays, active);
     }
     for (; active != 0; active &= active - 1) {
         const int r = __builtin_ctz(active);
-        const ray one = in.get(r);
-        if (leaf.holds_slivers())
-            visit_slivers(tree, leaf, one, rays.nearest(r));
-        else
-            visit_packets(tree, leaf, ray_lanes(one), rays.nearest(r));
         rays.best[r] = rays.nearest(r).best;
     }
 }

@@ -176,13 +176,18 @@ struct compact_leaf {
     void test(const mesh& source, const ray& r, const ray_lanes& lanes, nearest_hit& nearest) const {
         for (int k = 0; k < count; ++k) {
             test_packet(packets[k], lanes, nearest);
-            for (int lanes_left = slivers[k]; lanes_left != 0; lanes_left &= lanes_left - 1) {
-                const std::int32_t index = packets[k].index[__builtin_ctz(lanes_left)];
-                const vector3 corner[3] = {mesh_corner(source, index, 0), mesh_corner(source, index, 1), mesh_corner(source, index, 2)};
-                const triangle_setup s = prepare_triangle(corner, cross(corner[1] - corner[0], corner[2] - corner[0]));
-                float d = nearest.limit;
-                if (intersect_sliver(s.vertex, s.plane, r, d) != hit_none) nearest.consider(d, index, s.normal);
-            }
+            test_slivers(k, source, r, nearest);
+        }
+    }
+
+    // The slivers of packet k.
+    void test_slivers(int k, const mesh& source, const ray& r, nearest_hit& nearest) const {
+        for (int lanes_left = slivers[k]; lanes_left != 0; lanes_left &= lanes_left - 1) {
+            const std::int32_t index = packets[k].index[__builtin_ctz(lanes_left)];
+            const vector3 corner[3] = {mesh_corner(source, index, 0), mesh_corner(source, index, 1), mesh_corner(source, index, 2)};
+            const triangle_setup s = prepare_triangle(corner, cross(corner[1] - corner[0], corner[2] - corner[0]));
+            float d = nearest.limit;
+            if (intersect_sliver(s.vertex, s.plane, r, d) != hit_none) nearest.consider(d, index, s.normal);
         }
     }
 };

@@ -104,14 +104,21 @@ struct packet_maker {
     // pixels. Kind 2: sixteen rays of their own, some along an axis, some
     // grazing a triangle. Kind 3: kind 2 with lanes that can hit nothing.
     // Kind 4: kind 0 from a million units away, where the rounding is the
-    // ray's more than the triangles'.
+    // ray's more than the triangles'. Kind 5: one origin, points on one
+    // triangle's edges or 2^-25 to 2^-18 of an edge to either side, where
+    // only the exact barycentric solve can tell inside from out.
     void make(int kind, ray_packet& rays) {
         const triangle& target = any_triangle();
         const vector3 eye = around(interior(target), kind == 4 ? 1e6f : 200.0f);
         if (kind == 4) kind = 0;
         for (int k = 0; k < packet_size; ++k) {
             ray r;
-            if (kind == 0) {
+            if (kind == 5) {
+                const float s = unit(rng), off = k % 4 == 0 ? 0.0f : std::ldexp(k & 1 ? 1.0f : -1.0f, -18 - k % 8);
+                const vector3 along[3] = {s * target.edge1 + off * target.edge2, off * target.edge1 + s * target.edge2,
+                                          (s - off) * target.edge1 + (1.0f - s) * target.edge2};
+                r = {eye, normalize(target.vertex[0] + along[k % 3] - eye)};
+            } else if (kind == 0) {
                 r.origin = eye;
                 r.direction = normalize(interior(any_triangle()) - eye);
             } else if (kind == 1) {
@@ -227,7 +234,7 @@ TEST(bvh_packets, every_ray_answers_as_the_linear_scan_does) {
                 tally t;
                 for (int n = 0; n < c.packets / packet_share; ++n) {
                     ray_packet rays;
-                    maker.make(n % 5, rays);
+                    maker.make(n % 6, rays);
                     // All lanes, or a random few; distances of every sort.
                     const unsigned active = n % 3 == 0 ? 0xffffu : std::uniform_int_distribution<unsigned>(1, 0xffffu)(maker.rng);
                     float incoming[packet_size];

@@ -17,6 +17,7 @@
 #include <random>
 #include <string>
 
+#include "bvh/packet_leaf.h"
 #include "math/ray.h"
 #include "ray_triangle/packet.h"
 #include "scene/triangle.h"
@@ -217,14 +218,25 @@ tally run_family(const family& f) {
                     const int mask = packet_hits(pk, ray_lanes(r), _mm_set1_ps(given), &t);
                     alignas(16) float ts[4];
                     _mm_store_ps(ts, t);
-                    for (int lane = 0; lane < 4; ++lane) {
+                    // And the packet in each group of four lanes, as the
+                    // packet walk tests a leaf against four rays.
+                    using bvh_lanes::splat;
+                    const bvh_lanes::lanes origin[3] = {splat(r.origin.x), splat(r.origin.y), splat(r.origin.z)};
+                    const bvh_lanes::lanes direction[3] = {splat(r.direction.x), splat(r.direction.y), splat(r.direction.z)};
+                    bvh_lanes::lanes group_t = {};
+                    const unsigned group =
+                        bvh_lanes::group_hits(bvh_lanes::repeated_packet(pk), origin, direction, splat(given), group_t);
+                    for (int lane = 0; lane < 16; ++lane) {
                         float e = given;
-                        const int want = recent_oracle[lane]->intersect(o, d, e);
+                        const int want = recent_oracle[lane % 4]->intersect(o, d, e);
                         ++out.packet_lanes;
-                        const int got = (mask >> lane) & 1;
-                        if (got != want || (want && !same_bits(ts[lane], e)))
-                            out.fail("a packet lane differs from the description", c, o, d,
-                                     hits_text(got, ts[lane], want, e));
+                        const int got = lane < 4 ? (mask >> lane) & 1 : 0;
+                        if (lane < 4 && (got != want || (want && !same_bits(ts[lane], e))))
+                            out.fail("a packet lane differs from the description", c, o, d, hits_text(got, ts[lane], want, e));
+                        const int in_group = (group >> lane) & 1;
+                        if (in_group != want || (want && !same_bits(group_t[lane], e)))
+                            out.fail("a lane of four rays' test differs from the description", c, o, d,
+                                     hits_text(in_group, group_t[lane], want, e));
                     }
                 }
             }

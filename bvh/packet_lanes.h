@@ -1,0 +1,73 @@
+#pragma once
+
+// The sixteen-lane vectors the packet walk works in (traverse_packet.cpp,
+// packet_leaf.h), and their helpers: GCC vector extensions, so that the
+// walk compiles for every instruction set (packet_isa.h). Every operation
+// on a lane is an IEEE one. Nothing outside bvh/ includes this.
+
+#include <emmintrin.h>
+
+#include <cstdint>
+
+// The lanes' helpers return vectors; they are always inlined, so no call
+// ever passes one, and the ABI GCC warns about is never used.
+#pragma GCC diagnostic ignored "-Wpsabi"
+
+#define PACKET_INLINE inline __attribute__((always_inline))
+
+namespace bvh_lanes {
+
+typedef float lanes __attribute__((vector_size(64)));
+typedef std::int32_t lane_mask __attribute__((vector_size(64)));
+typedef std::uint32_t lane_bits __attribute__((vector_size(64)));
+typedef char lane_bytes __attribute__((vector_size(16)));
+// Eight doubles, half the lanes widened, and their comparisons.
+typedef double wide __attribute__((vector_size(64)));
+typedef std::int64_t wide_mask __attribute__((vector_size(64)));
+typedef char wide_bytes __attribute__((vector_size(8)));
+typedef float half_lanes __attribute__((vector_size(32)));
+// Sixteen floats in memory, aligned or not.
+typedef float lanes_in_memory __attribute__((vector_size(64), aligned(4), may_alias));
+
+PACKET_INLINE lanes splat(float x) { return lanes{} + x; }
+
+PACKET_INLINE lanes load(const float* first) { return *reinterpret_cast<const lanes_in_memory*>(first); }
+
+// _mm_max_ps and _mm_min_ps lane by lane: the second operand when either
+// is NaN.
+PACKET_INLINE lanes max_lanes(lanes a, lanes b) { return a > b ? a : b; }
+PACKET_INLINE lanes min_lanes(lanes a, lanes b) { return a < b ? a : b; }
+
+PACKET_INLINE lane_bits as_bits(lanes x) { return reinterpret_cast<lane_bits>(x); }
+PACKET_INLINE lanes as_lanes(lane_bits x) { return reinterpret_cast<lanes>(x); }
+
+// Bit k set for each lane k of a comparison that holds. Each comparison
+// is to be taken to bits on its own: GCC turns comparisons combined as
+// vectors in an inlined function into one comparison a lane.
+PACKET_INLINE unsigned bits(lane_mask m) {
+    const lane_bytes narrow = __builtin_convertvector(m, lane_bytes);
+    return static_cast<unsigned>(_mm_movemask_epi8(reinterpret_cast<__m128i>(narrow)));
+}
+
+// The same for eight doubles: each byte's top bit multiplied up into the
+// top byte, lane k's to bit 56 + k (no two products share a bit, so
+// nothing carries).
+PACKET_INLINE unsigned bits(wide_mask m) {
+    const wide_bytes narrow = __builtin_convertvector(m, wide_bytes);
+    std::uint64_t b;
+    __builtin_memcpy(&b, &narrow, sizeof b);
+    return static_cast<unsigned>(((b & 0x8080808080808080u) * 0x0002040810204081u) >> 56);
+}
+
+// Lanes 0-7 or 8-15 widened to double, exactly; and back, rounded to
+// nearest as _mm_cvtpd_ps does.
+PACKET_INLINE wide low_half(lanes x) { return __builtin_convertvector(__builtin_shufflevector(x, x, 0, 1, 2, 3, 4, 5, 6, 7), wide); }
+PACKET_INLINE wide high_half(lanes x) {
+    return __builtin_convertvector(__builtin_shufflevector(x, x, 8, 9, 10, 11, 12, 13, 14, 15), wide);
+}
+PACKET_INLINE lanes narrow(wide low, wide high) {
+    const half_lanes l = __builtin_convertvector(low, half_lanes), h = __builtin_convertvector(high, half_lanes);
+    return __builtin_shufflevector(l, h, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+}
+
+}  // namespace bvh_lanes
