@@ -3,6 +3,7 @@
 #include <cmath>
 #include <new>
 
+#include "math/float_step.h"
 #include "util/slots.h"
 
 // Two ways through the same steps: trace_chain follows one ray and its
@@ -222,7 +223,14 @@ void each(unsigned rays, const body_type& body) {
 // occluded for the shadow rays of a packet whose bits are set in `rays`,
 // each object asked about all of them at once: the bits of those that
 // are shadowed. Off a surface that is no triangle any meeting shadows, and
-// the objects need only say whether they are met.
+// the objects need only say whether they are met. Off a triangle, a
+// meeting beyond the reach shadows too (meeting_shadows), so the objects
+// are first asked only whether the rays meet them, which they may answer
+// at the first meeting they find; only the rays met are then asked for
+// their nearest meeting within the reach (hits strictly nearer than the
+// float above it: the same nearest hit, if it lies there, as when asked
+// up to the light), the one meeting_shadows weighs. None there: the
+// nearest lies beyond the reach.
 unsigned occluded_packet(scene* s, const ray_packet& shadows, unsigned rays, lazy_tolerance* struck, const float* bounds) {
     unsigned plain = 0;
     each(rays, [&](int k) {
@@ -238,15 +246,22 @@ unsigned occluded_packet(scene* s, const ray_packet& shadows, unsigned rays, laz
             plain &= ~met;
         }
         if (on_triangles == 0) continue;
+        const unsigned met = o.occluded_packet(shadows, on_triangles, bounds);
+        if (met == 0) continue;
         float t[packet_size];
         int codes[packet_size];
         util::slots<hit_record, packet_size> hits;
         for (int k = 0; k < packet_size; ++k) t[k] = bounds[k];
-        o.intersect_packet(shadows, on_triangles, t, codes, hits.data());
-        each(on_triangles, [&](int k) {
-            if (codes[k] == hit_none) return;
-            const auto facing = [&] { return hits[k].normal; };
-            if (!meeting_shadows(o, shadows.get(k), t[k], facing, struck[k], bounds[k])) return;
+        each(met, [&](int k) {
+            const float reach = shadow_reach(struck[k].get(), shadows.get(k).direction);
+            if (reach < bounds[k]) t[k] = next_float_up(reach);
+        });
+        o.intersect_packet(shadows, met, t, codes, hits.data());
+        each(met, [&](int k) {
+            if (codes[k] != hit_none) {
+                const auto facing = [&] { return hits[k].normal; };
+                if (!meeting_shadows(o, shadows.get(k), t[k], facing, struck[k], bounds[k])) return;
+            }
             shadowed |= 1u << k;
             on_triangles &= ~(1u << k);
         });
