@@ -5,11 +5,14 @@
 // quality MEDIUM (its default) or LOW, and answers through the same object
 // interface, in the same scene, rendered by the same render_picture: single
 // rays by rtcIntersect1, packets by rtcIntersect16 and rtcOccluded16 flagged
-// coherent. The rays are the program's own.
+// coherent. The rays are the program's own, the shadow rays in packets
+// started just off their surface (occluded_packet).
 
 #include <embree3/rtcore.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -90,7 +93,14 @@ public:
         }
     }
 
-    // Sixteen rays in one rtcOccluded16, flagged coherent.
+    // Sixteen rays in one rtcOccluded16, flagged coherent. These are the
+    // shadow rays, and each starts a little way off the surface it leaves
+    // (2^-16 of its origin's largest coordinate), as Embree's users start
+    // them: Embree meets both sides of a triangle and knows nothing of the
+    // surface a ray leaves, so from 0 on many lit points of the bunny
+    // met their own triangle and came out shadowed (18,500 pixels of
+    // the picture darker than ours, their shading skipped); from here on
+    // a few dozen pixels of the two pictures differ by more than 1 in 255.
     unsigned occluded_packet(const ray_packet& rays, unsigned active, const float* distances) override {
         RTCIntersectContext context;
         rtcInitIntersectContext(&context);
@@ -98,6 +108,10 @@ public:
         alignas(64) int valid[16];
         alignas(64) RTCRay16 r;
         fill(rays, active, distances, valid, r);
+        for (int k = 0; k < 16; ++k) {
+            const float largest = std::max({std::fabs(r.org_x[k]), std::fabs(r.org_y[k]), std::fabs(r.org_z[k])});
+            r.tnear[k] = 0x1p-16f * largest;
+        }
         rtcOccluded16(valid, scene, &context, &r);
         unsigned met = 0;
         // An occluded ray comes back with tfar set to -infinity.
