@@ -3,7 +3,6 @@
 #include <atomic>
 #include <cassert>
 #include <cstdint>
-#include <new>
 
 #include "bvh/bvh.h"
 #include "bvh/packet_isa.h"
@@ -46,12 +45,31 @@ struct packet_rays {
     lane_mask negative[3];  // the lanes whose direction is negative on each axis: their near planes are the boxes' hi
     lanes origin[3];        // the rays themselves, for the leaves
     lanes direction[3];
-    lanes best;             // each ray's best distance so far, as its nearest_hit has it
-    lanes limit;            // and the distance its triangles are asked with
+    // Each ray's nearest_hit, field by field: its best distance, the
+    // distance its triangles are asked with, the index of the triangle
+    // hit (-1: none yet) and, once there is one, its normal.
+    lanes best;
+    lanes limit;
+    lane_mask index;
+    float normal[3][packet_size];
 
-    alignas(nearest_hit) unsigned char nearest_space[packet_size][sizeof(nearest_hit)];
-
-    nearest_hit& nearest(int k) { return *std::launder(reinterpret_cast<nearest_hit*>(nearest_space[k])); }
+    nearest_hit nearest(int k) const {
+        nearest_hit h(best[k]);
+        h.limit = limit[k];
+        h.hit.index = index[k];
+        if (h.hit.index >= 0) h.hit.normal = {normal[0][k], normal[1][k], normal[2][k]};
+        return h;
+    }
+    void keep(int k, const nearest_hit& h) {
+        best[k] = h.best;
+        limit[k] = h.limit;
+        index[k] = h.hit.index;
+        normal[0][k] = h.hit.normal.x;
+        normal[1][k] = h.hit.normal.y;
+        normal[2][k] = h.hit.normal.z;
+    }
+    // The rays of `rays` that have a hit.
+    unsigned hit(unsigned rays) const { return rays & bits(index >= 0); }
 };
 
 // The live rays of `active` (a distance above 0, a ray that can hit
@@ -97,10 +115,7 @@ PACKET_INLINE unsigned make_rays(const ray_packet& in, unsigned active, const fl
     const lanes nan = splat(__builtin_nanf(""));
     rays.best = on ? distance : nan;
     rays.limit = rays.best;
-    for (unsigned left = live; left != 0; left &= left - 1) {
-        const int r = __builtin_ctz(left);
-        ::new (static_cast<void*>(rays.nearest_space[r])) nearest_hit(distances[r]);
-    }
+    rays.index = lane_mask{} - 1;
     const lane_bits sign_bit = lane_bits{} + 0x80000000u;
     for (int a = 0; a < 3; ++a) {
         const lane_bits sign = as_bits(d[a]) & sign_bit;
@@ -236,11 +251,11 @@ PACKET_INLINE void test_packet_lanes(const triangle_packet& triangles, packet_ra
         unsigned mask = group_hits(p, o, d, __builtin_shuffle(rays.limit, pick), t);
         for (mask &= (1u << (4 * count)) - 1; mask != 0; mask &= mask - 1) {
             const int lane = __builtin_ctz(mask), i = lane & 3, r = ray[lane >> 2];
-            nearest_hit& nearest = rays.nearest(r);
             // A lane accepted against an older limit may no longer win.
-            if (!(t[lane] < nearest.limit)) continue;
+            if (!(t[lane] < rays.limit[r])) continue;
+            nearest_hit nearest = rays.nearest(r);
             nearest.consider(t[lane], triangles.index[i], {triangles.normal[0][i], triangles.normal[1][i], triangles.normal[2][i]});
-            rays.limit[r] = nearest.limit;
+            rays.keep(r, nearest);
         }
     }
 }
@@ -256,23 +271,21 @@ PACKET_INLINE void visit_leaf(const bvh& tree, bvh_child leaf, const ray_packet&
             if (triangles.slivers[k] == 0) continue;
             for (unsigned left = active; left != 0; left &= left - 1) {
                 const int r = __builtin_ctz(left);
-                triangles.test_slivers(k, tree.source, in.get(r), rays.nearest(r));
-                rays.limit[r] = rays.nearest(r).limit;
+                nearest_hit nearest = rays.nearest(r);
+                triangles.test_slivers(k, tree.source, in.get(r), nearest);
+                rays.keep(r, nearest);
             }
         }
     } else if (leaf.holds_slivers()) {
         for (unsigned left = active; left != 0; left &= left - 1) {
             const int r = __builtin_ctz(left);
-            visit_slivers(tree, leaf, in.get(r), rays.nearest(r));
-            rays.limit[r] = rays.nearest(r).limit;
+            nearest_hit nearest = rays.nearest(r);
+            visit_slivers(tree, leaf, in.get(r), nearest);
+            rays.keep(r, nearest);
         }
     } else {
         assert(leaf.end() <= tree.packets.size() && "a leaf beyond the packets");
         for (std::uint32_t k = leaf.first(); k < leaf.end(); ++k) test_packet_lanes(tree.packets[k], rays, active);
-    }
-    for (; active != 0; active &= active - 1) {
-        const int r = __builtin_ctz(active);
-        rays.best[r] = rays.nearest(r).best;
     }
 }
 
@@ -288,12 +301,7 @@ PACKET_INLINE void traverse(const bvh& tree, const ray_packet& in, packet_rays& 
             if (visit_node<compact>(tree, tree.nodes[current.node_index()], rays, active, stack, current)) continue;
         } else {
             visit_leaf<compact>(tree, current, in, rays, active);
-            if (first_hit) {
-                for (unsigned left = active; left != 0; left &= left - 1) {
-                    const int r = __builtin_ctz(left);
-                    if (rays.nearest(r).hit.index >= 0) finished |= 1u << r;
-                }
-            }
+            if (first_hit) finished |= rays.hit(active);
         }
         do {
             if (!stack.pop(rays.best, current, active)) return;
@@ -388,14 +396,11 @@ unsigned intersect_bvh_packet(const bvh& tree, const ray_packet& in, unsigned ac
     if (tree.nodes.empty()) return 0;
     packet_rays rays;
     const unsigned live = walk_packet(tree, in, active, distances, rays, false);
-    unsigned hit = 0;
-    for (unsigned left = live; left != 0; left &= left - 1) {
+    const unsigned hit = rays.hit(live);
+    for (unsigned left = hit; left != 0; left &= left - 1) {
         const int r = __builtin_ctz(left);
-        const nearest_hit& nearest = rays.nearest(r);
-        if (nearest.hit.index < 0) continue;
-        distances[r] = nearest.best;
-        hits[r] = nearest.hit;
-        hit |= 1u << r;
+        distances[r] = rays.best[r];
+        hits[r] = {rays.index[r], {rays.normal[0][r], rays.normal[1][r], rays.normal[2][r]}};
     }
     return hit;
 }
@@ -404,10 +409,5 @@ unsigned occluded_bvh_packet(const bvh& tree, const ray_packet& in, unsigned act
     if (tree.nodes.empty()) return 0;
     packet_rays rays;
     const unsigned live = walk_packet(tree, in, active, distances, rays, true);
-    unsigned hit = 0;
-    for (unsigned left = live; left != 0; left &= left - 1) {
-        const int r = __builtin_ctz(left);
-        if (rays.nearest(r).hit.index >= 0) hit |= 1u << r;
-    }
-    return hit;
+    return rays.hit(live);
 }
