@@ -25,16 +25,27 @@ PACKET_INLINE lanes repeat(lanes rows) {
 }
 
 // The packet's fields in every group of four lanes, and the three edge
-// dot products packet_hits recomputes.
+// dot products packet_hits recomputes. The planes come first; the rest
+// only once some lane meets a plane within its limit (the rays of most
+// leaves meet none).
 struct repeated_packet {
-    lanes normal[3], offset, vertex[3], edge1[3], edge2[3];
+    const triangle_packet& source;
+    lanes normal[3], offset;
+    bool framed = false;
+    lanes vertex[3], edge1[3], edge2[3];
     lanes d11, d22, d12;
 
-    // The packet's rows read sixteen floats at a time, never past its end.
-    PACKET_INLINE explicit repeated_packet(const triangle_packet& p) {
+    // The packet's rows are read sixteen floats at a time, never past its end.
+    PACKET_INLINE explicit repeated_packet(const triangle_packet& p) : source(p) {
         static_assert(sizeof(triangle_packet) == 14 * sizeof(float[4]), "a packet is fourteen rows of four");
-        const lanes rows0 = load(p.normal[0]), rows1 = load(p.vertex[0]), rows2 = load(p.edge1[1]), rows3 = load(p.edge2[0]);
+        const lanes rows0 = load(p.normal[0]);
         normal[0] = repeat<0>(rows0), normal[1] = repeat<1>(rows0), normal[2] = repeat<2>(rows0), offset = repeat<3>(rows0);
+    }
+
+    PACKET_INLINE void frame() {
+        if (framed) return;
+        framed = true;
+        const lanes rows1 = load(source.vertex[0]), rows2 = load(source.edge1[1]), rows3 = load(source.edge2[0]);
         vertex[0] = repeat<0>(rows1), vertex[1] = repeat<1>(rows1), vertex[2] = repeat<2>(rows1), edge1[0] = repeat<3>(rows1);
         edge1[1] = repeat<0>(rows2), edge1[2] = repeat<1>(rows2), edge2[0] = repeat<2>(rows2), edge2[1] = repeat<3>(rows2);
         edge2[2] = repeat<2>(rows3);
@@ -48,7 +59,7 @@ struct repeated_packet {
 // rays' origins, directions and limits `o`, `d`, `limit`, ray j's in lanes
 // 4j to 4j + 3. The shortcut over the barycentric solve is packet_hits's,
 // with its bounds.
-PACKET_INLINE unsigned group_hits(const repeated_packet& p, const lanes o[3], const lanes d[3], lanes limit, lanes& t) {
+PACKET_INLINE unsigned group_hits(repeated_packet& p, const lanes o[3], const lanes d[3], lanes limit, lanes& t) {
     const lanes den = dot3(p.normal[0], p.normal[1], p.normal[2], d[0], d[1], d[2]);
     unsigned mask = bits(den < 0.0f);
     if (mask == 0) return 0;
@@ -57,6 +68,7 @@ PACKET_INLINE unsigned group_hits(const repeated_packet& p, const lanes o[3], co
     mask &= bits(t < limit);
     mask &= bits(t > 0.0f);
     if (mask == 0) return 0;
+    p.frame();
 
     // The hit point's offset from corner 0 along the edges.
     lanes w[3];
