@@ -51,9 +51,11 @@ std::size_t text_reader::fill(char* to, std::size_t n) {
             r = in_.read(at, n - got);
             if (r < n - got) source_ended_ = true;
         }
+        // Only the first bytes of this call follow bytes handed out before;
+        // later ones follow this call's own, where a CR LF stays whole.
         if (r > 0 && after_cr_) {
             after_cr_ = false;
-            if (at[0] == '\n') std::memmove(at, at + 1, --r);
+            if (got == 0 && at[0] == '\n') std::memmove(at, at + 1, --r);
         }
         if (const void* nul = r > 0 ? std::memchr(at, '\0', r) : nullptr) {
             r = static_cast<std::size_t>(static_cast<const char*>(nul) - at);

@@ -21,10 +21,11 @@ bool integer_word(const char* p, const char* end, long long* out) {
     const bool negative = p < end && *p == '-';
     if (p < end && (*p == '-' || *p == '+')) ++p;
     if (p == end) return false;
+    constexpr long long held = 1LL << 62;
     long long n = 0;
     for (; p < end; ++p) {
         if (*p < '0' || *p > '9') return false;
-        if (n < (1LL << 62)) n = n * 10 + (*p - '0');
+        n = n > (held - 9) / 10 ? held : n * 10 + (*p - '0');
     }
     *out = negative ? -n : n;
     return true;

@@ -49,13 +49,13 @@ bool type_named(const std::string& word, scalar_type* t) {
 // A count of at most 2^62: plain decimal digits.
 bool count_of(const std::string& word, long long* count) {
     if (word.empty() || word.size() > 19) return false;
-    long long n = 0;
+    unsigned long long n = 0;  // 19 digits fit
     for (char c : word) {
         if (c < '0' || c > '9') return false;
-        n = n * 10 + (c - '0');
+        n = n * 10 + static_cast<unsigned>(c - '0');
     }
-    if (n > (1LL << 62)) return false;
-    *count = n;
+    if (n > (1ULL << 62)) return false;
+    *count = static_cast<long long>(n);
     return true;
 }
 

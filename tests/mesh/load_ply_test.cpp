@@ -244,6 +244,7 @@ TEST(ply, bad_files_are_refused_with_the_place_and_what_is_wrong) {
         {"ply\nformat ascii 1.0\nelement vertex 0\nproperty float x\nproperty double x\n", "bad.ply:5: a second 'x' property"},
         {"ply\nformat ascii 1.0\nelement vertex 0\nelement vertex 0\n", "bad.ply:4: a second 'vertex' element"},
         {"ply\nformat ascii 1.0\nelement vertex -1\n", "bad.ply:3: '-1' is not an element count"},
+        {"ply\nformat ascii 1.0\nelement other 9999999999999999999\n", "bad.ply:3: '9999999999999999999' is not an element count"},
         {"ply\nformat ascii 1.0\nelement vertex 2147483648\n", "bad.ply:3: more than 2147483647 vertices"},
         {"ply\nformat ascii 1.0\nelement face 2147483648\n", "bad.ply:3: more than 2147483647 faces"},
         {"ply\nformat ascii 1.0\nelement vertex 0\nproperty float x\nproperty float y\nend_header\n",

@@ -193,3 +193,13 @@ TEST(fit, any_mesh_stands_where_the_bunny_stands_as_large_and_wholly_in_frame) {
         EXPECT_GT(size, at_frame ? 0.0 : 1.0 - 1e-4);
     }
 }
+
+TEST(fit, a_mesh_without_vertices_reads_none) {
+    vertex_mesh empty({});
+    empty.m.vertices = nullptr;  // any read would fault
+    mesh_placement fit;
+    fit.fit = true;
+    fit.up = {2, -1};
+    place_mesh(empty.m, fit);
+    EXPECT_EQ(empty.m.vertex_count, 0);
+}
