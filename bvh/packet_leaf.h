@@ -24,28 +24,16 @@ PACKET_INLINE lanes repeat(lanes rows) {
                                    4 * r, 4 * r + 1, 4 * r + 2, 4 * r + 3, 4 * r, 4 * r + 1, 4 * r + 2, 4 * r + 3);
 }
 
-// The packet's fields in every group of four lanes, and the three edge
-// dot products packet_hits recomputes. The planes come first; the rest
-// only once some lane meets a plane within its limit (the rays of most
-// leaves meet none).
-struct repeated_packet {
-    const triangle_packet& source;
-    lanes normal[3], offset;
-    bool framed = false;
+// A packet's corners and edges in every group of four lanes, and the
+// three edge dot products packet_hits recomputes.
+struct repeated_frame {
     lanes vertex[3], edge1[3], edge2[3];
     lanes d11, d22, d12;
 
     // The packet's rows are read sixteen floats at a time, never past its end.
-    PACKET_INLINE explicit repeated_packet(const triangle_packet& p) : source(p) {
+    PACKET_INLINE explicit repeated_frame(const triangle_packet& p) {
         static_assert(sizeof(triangle_packet) == 14 * sizeof(float[4]), "a packet is fourteen rows of four");
-        const lanes rows0 = load(p.normal[0]);
-        normal[0] = repeat<0>(rows0), normal[1] = repeat<1>(rows0), normal[2] = repeat<2>(rows0), offset = repeat<3>(rows0);
-    }
-
-    PACKET_INLINE void frame() {
-        if (framed) return;
-        framed = true;
-        const lanes rows1 = load(source.vertex[0]), rows2 = load(source.edge1[1]), rows3 = load(source.edge2[0]);
+        const lanes rows1 = load(p.vertex[0]), rows2 = load(p.edge1[1]), rows3 = load(p.edge2[0]);
         vertex[0] = repeat<0>(rows1), vertex[1] = repeat<1>(rows1), vertex[2] = repeat<2>(rows1), edge1[0] = repeat<3>(rows1);
         edge1[1] = repeat<0>(rows2), edge1[2] = repeat<1>(rows2), edge2[0] = repeat<2>(rows2), edge2[1] = repeat<3>(rows2);
         edge2[2] = repeat<2>(rows3);
@@ -55,11 +43,24 @@ struct repeated_packet {
     }
 };
 
+// A packet's planes in every group of four lanes. The rest of it is
+// spread only once some lane meets a plane within its limit (the rays of
+// most leaves meet none).
+struct repeated_packet {
+    const triangle_packet& source;
+    lanes normal[3], offset;
+
+    PACKET_INLINE explicit repeated_packet(const triangle_packet& p) : source(p) {
+        const lanes rows0 = load(p.normal[0]);
+        normal[0] = repeat<0>(rows0), normal[1] = repeat<1>(rows0), normal[2] = repeat<2>(rows0), offset = repeat<3>(rows0);
+    }
+};
+
 // The lanes that accept (bit k for lane k), their distances in `t`: the
 // rays' origins, directions and limits `o`, `d`, `limit`, ray j's in lanes
 // 4j to 4j + 3. The shortcut over the barycentric solve is packet_hits's,
 // with its bounds.
-PACKET_INLINE unsigned group_hits(repeated_packet& p, const lanes o[3], const lanes d[3], lanes limit, lanes& t) {
+PACKET_INLINE unsigned group_hits(const repeated_packet& p, const lanes o[3], const lanes d[3], lanes limit, lanes& t) {
     const lanes den = dot3(p.normal[0], p.normal[1], p.normal[2], d[0], d[1], d[2]);
     unsigned mask = bits(den < 0.0f);
     if (mask == 0) return 0;
@@ -68,21 +69,21 @@ PACKET_INLINE unsigned group_hits(repeated_packet& p, const lanes o[3], const la
     mask &= bits(t < limit);
     mask &= bits(t > 0.0f);
     if (mask == 0) return 0;
-    p.frame();
+    const repeated_frame f(p.source);
 
     // The hit point's offset from corner 0 along the edges.
     lanes w[3];
-    for (int a = 0; a < 3; ++a) w[a] = o[a] + d[a] * t - p.vertex[a];
-    const lanes a = dot3(w[0], w[1], w[2], p.edge1[0], p.edge1[1], p.edge1[2]);
-    const lanes b = dot3(w[0], w[1], w[2], p.edge2[0], p.edge2[1], p.edge2[2]);
+    for (int a = 0; a < 3; ++a) w[a] = o[a] + d[a] * t - f.vertex[a];
+    const lanes a = dot3(w[0], w[1], w[2], f.edge1[0], f.edge1[1], f.edge1[2]);
+    const lanes b = dot3(w[0], w[1], w[2], f.edge2[0], f.edge2[1], f.edge2[2]);
 
     // The barycentric solve in double, lanes 0-7 then 8-15.
     wide num_u[2], num_v[2], det[2];
     unsigned sure_in = 0, sure_out = 0;
     for (int h = 0; h < 2; ++h) {
         const wide da = h ? high_half(a) : low_half(a), db = h ? high_half(b) : low_half(b);
-        const wide s11 = h ? high_half(p.d11) : low_half(p.d11), s22 = h ? high_half(p.d22) : low_half(p.d22);
-        const wide s12 = h ? high_half(p.d12) : low_half(p.d12);
+        const wide s11 = h ? high_half(f.d11) : low_half(f.d11), s22 = h ? high_half(f.d22) : low_half(f.d22);
+        const wide s12 = h ? high_half(f.d12) : low_half(f.d12);
         det[h] = s11 * s22 - s12 * s12;
         num_u[h] = da * s22 - db * s12;
         num_v[h] = db * s11 - da * s12;

@@ -228,7 +228,7 @@ PACKET_INLINE bool visit_node(const bvh& tree, const bvh_node& n, const packet_r
 // A packet of triangles and the rays of `active`, four rays at a time
 // (group_hits); each ray takes its hits in lane order, as test_packet does.
 PACKET_INLINE void test_packet_lanes(const triangle_packet& triangles, packet_rays& rays, unsigned active) {
-    repeated_packet p(triangles);
+    const repeated_packet p(triangles);
     const lane_mask byte_of_group = {0, 0, 0, 0, 8, 8, 8, 8, 16, 16, 16, 16, 24, 24, 24, 24};
     while (active != 0) {
         // The next four rays, their indices a byte each (the last repeated

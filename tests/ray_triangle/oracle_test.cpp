@@ -224,8 +224,8 @@ tally run_family(const family& f) {
                     const bvh_lanes::lanes origin[3] = {splat(r.origin.x), splat(r.origin.y), splat(r.origin.z)};
                     const bvh_lanes::lanes direction[3] = {splat(r.direction.x), splat(r.direction.y), splat(r.direction.z)};
                     bvh_lanes::lanes group_t = {};
-                    bvh_lanes::repeated_packet repeated(pk);
-                    const unsigned group = bvh_lanes::group_hits(repeated, origin, direction, splat(given), group_t);
+                    const unsigned group =
+                        bvh_lanes::group_hits(bvh_lanes::repeated_packet(pk), origin, direction, splat(given), group_t);
                     for (int lane = 0; lane < 16; ++lane) {
                         float e = given;
                         const int want = recent_oracle[lane % 4]->intersect(o, d, e);
