@@ -16,11 +16,12 @@
 // own best distance, the rays side by side in vector lanes. A box goes on
 // with the rays that met it; the packet follows the box the first of them
 // enters first, and the others wait on a stack with their rays and the
-// distance each enters them at. A leaf is tested by each of its rays as the
-// single-ray walk tests it (a compact leaf's triangles are made once for all
-// of them). Every ray therefore meets every box that could hold a hit it
-// would accept, and ranks its hits as the single-ray walk does: its answer
-// is the same.
+// distance each enters them at. A leaf's packets of four triangles meet its
+// rays four at a time, each lane by packet_hits's arithmetic (packet_leaf.h),
+// its slivers ray by ray, as the single-ray walk tests them (a compact
+// leaf's triangles are made once for all of them). Every ray therefore
+// meets every box that could hold a hit it would accept, and ranks its hits
+// as the single-ray walk does: its answer is the same.
 //
 // The lanes are GCC vector extensions, sixteen floats: the walk is compiled
 // once for the baseline instruction set and once for each wider one
@@ -72,29 +73,23 @@ struct packet_rays {
     unsigned hit(unsigned rays) const { return rays & bits(index >= 0); }
 };
 
-// The live rays of `active` (a distance above 0, a ray that can hit
-// anything), made ready for the walk: slab_ray's constructor lane by lane,
-// its operations in its order. Lanes without a ray get NaNs, which meet no
-// box, and are masked off besides.
-PACKET_INLINE lanes row(const float* values) {
-    lanes v;
-    __builtin_memcpy(&v, values, sizeof v);
-    return v;
-}
-
 // A float's bits but the sign's, as a signed integer: the float's
 // magnitude, in an order integers compare in.
 PACKET_INLINE lane_mask size(lanes x) { return reinterpret_cast<lane_mask>(x) & 0x7fffffff; }
 
+// The live rays of `active` (a distance above 0, a ray that can hit
+// anything), made ready for the walk: slab_ray's constructor lane by lane,
+// its operations in its order. Lanes without a ray get NaNs, which meet no
+// box, and are masked off besides.
 PACKET_INLINE unsigned make_rays(const ray_packet& in, unsigned active, const float* distances, packet_rays& rays) {
     assert((active >> packet_size) == 0 && "more rays than a packet holds");
-    const lanes o[3] = {row(in.origin[0]), row(in.origin[1]), row(in.origin[2])};
-    const lanes d[3] = {row(in.direction[0]), row(in.direction[1]), row(in.direction[2])};
+    const lanes o[3] = {load(in.origin[0]), load(in.origin[1]), load(in.origin[2])};
+    const lanes d[3] = {load(in.direction[0]), load(in.direction[1]), load(in.direction[2])};
     for (int a = 0; a < 3; ++a) {
         rays.origin[a] = o[a];
         rays.direction[a] = d[a];
     }
-    const lanes distance = row(distances);
+    const lanes distance = load(distances);
     // can_hit_anything, and a distance above 0 (nothing can be both beyond
     // 0 and nearer than a distance that is not above 0, a NaN included).
     // A float is finite when its magnitude's bits, as a signed integer,
