@@ -219,13 +219,13 @@ long long least_data_bytes(const header& h) {
         const long long index = &e - h.elements.data();
         const bool unread = ascii && index != h.vertex && index != h.face;
         long long record = 0;
-        for (std::size_t i = 0; i < (unread ? 0 : e.properties.size()); ++i) {
-            const property& p = e.properties[i];
-            // A number in ASCII is one character and a blank or a line end.
-            const long long items = p.use == role::corners ? 3 : 0;
-            if (ascii) record += 2 * (1 + (p.list ? items : 0));
-            else record += p.list ? scalar_size(p.count_type) + items * scalar_size(p.type) : scalar_size(p.type);
-        }
+        if (!unread)
+            for (const property& p : e.properties) {
+                // A number in ASCII is one character and a blank or a line end.
+                const long long items = p.use == role::corners ? 3 : 0;
+                if (ascii) record += 2 * (1 + (p.list ? items : 0));
+                else record += p.list ? scalar_size(p.count_type) + items * scalar_size(p.type) : scalar_size(p.type);
+            }
         if (ascii && record == 0) record = 1;  // an empty line
         if (e.count > 0 && record > (LLONG_MAX - total) / e.count) return LLONG_MAX;
         total += e.count * record;
