@@ -83,8 +83,9 @@ for args in "--size 0x600" "--size 16385x10" "--size 800" "--size 800x600x2" "--
 done
 
 # --- progress on a terminal, never on standard output ----------------------------
-# A render of a few seconds, its standard error on a terminal (script's).
-long="--size 2400x1800 --samples 3 --output long.png"
+# A render of a few seconds (about 3 s on a quiet 2-thread machine: the
+# progress line shows from 1 s on), its standard error on a terminal (script's).
+long="--size 3200x2400 --samples 4 --output long.png"
 run $long
 [ ! -s err ] || fail "progress went to a standard error that is no terminal: $(cat err)"
 SNAPSHOT=$snapshot ARGS=$long script -qec '"$SNAPSHOT" $ARGS >tty.out' tty.log >/dev/null
