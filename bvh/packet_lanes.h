@@ -1,11 +1,10 @@
-#pragma once
-
-// The sixteen-lane vectors the packet walk works in (traverse_packet.cpp,
+// The sixteen-lane vectors the packet walk works in (packet_walk.h,
 // packet_leaf.h), and their helpers: GCC vector extensions, so that the
 // walk compiles for every instruction set (packet_isa.h). Every operation
-// on a lane is an IEEE one. Nothing outside bvh/ includes this.
+// on a lane is an IEEE one. Part of the packet walk: included by
+// packet_walk.h only, once for each instruction set.
 
-#include <emmintrin.h>
+#include <immintrin.h>
 
 #include <cstdint>
 
@@ -47,6 +46,23 @@ PACKET_INLINE lanes as_lanes(lane_bits x) { return reinterpret_cast<lanes>(x); }
 PACKET_INLINE unsigned bits(lane_mask m) {
     const lane_bytes narrow = __builtin_convertvector(m, lane_bytes);
     return static_cast<unsigned>(_mm_movemask_epi8(reinterpret_cast<__m128i>(narrow)));
+}
+
+// A comparison's lanes straight to bits. AVX-512 compares into a mask
+// register, read in one move; the other sets narrow the comparison's
+// lanes (bits above). Both are IEEE comparisons, false when either operand
+// is NaN.
+PACKET_INLINE unsigned bits_less(lanes a, lanes b) {
+    if constexpr (isa == packet_isa::avx512)
+        return _mm512_cmp_ps_mask(a, b, _CMP_LT_OQ);
+    else
+        return bits(a < b);
+}
+PACKET_INLINE unsigned bits_less_equal(lanes a, lanes b) {
+    if constexpr (isa == packet_isa::avx512)
+        return _mm512_cmp_ps_mask(a, b, _CMP_LE_OQ);
+    else
+        return bits(a <= b);
 }
 
 // The same for eight doubles: each byte's top bit multiplied up into the

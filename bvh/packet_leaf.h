@@ -1,16 +1,14 @@
-#pragma once
-
 // A packet of four triangles against four rays at once: lane 4j + i holds
 // triangle i against ray j. Each lane does packet_hits's operations
 // (ray_triangle/packet.h) in its order and precision, with the ray's own
 // limit, so ray j's four lanes answer as its own packet_hits call would,
 // bit for bit. A leaf meets 3 to 4 of a packet's rays on average: one pass
-// here, where packet_hits takes one pass a ray. Included by
-// traverse_packet.cpp only.
+// here, where packet_hits takes one pass a ray. Part of the packet walk:
+// included by packet_walk.h only, after packet_lanes.h, once for each
+// instruction set.
 
 #include <cstdint>
 
-#include "bvh/packet_lanes.h"
 #include "ray_triangle/packet.h"
 
 namespace bvh_lanes {
@@ -62,12 +60,12 @@ struct repeated_packet {
 // with its bounds.
 PACKET_INLINE unsigned group_hits(const repeated_packet& p, const lanes o[3], const lanes d[3], lanes limit, lanes& t) {
     const lanes den = dot3(p.normal[0], p.normal[1], p.normal[2], d[0], d[1], d[2]);
-    unsigned mask = bits(den < 0.0f);
+    unsigned mask = bits_less(den, lanes{});
     if (mask == 0) return 0;
     const lanes facing = dot3(p.normal[0], p.normal[1], p.normal[2], o[0], o[1], o[2]);
     t = (p.offset - facing) / den;
-    mask &= bits(t < limit);
-    mask &= bits(t > 0.0f);
+    mask &= bits_less(t, limit);
+    mask &= bits_less(lanes{}, t);
     if (mask == 0) return 0;
     const repeated_frame f(p.source);
 

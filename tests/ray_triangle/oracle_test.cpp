@@ -6,9 +6,11 @@
 // exact edge points, grazing, from far away and from behind.
 
 #include <gtest/gtest.h>
+#include <immintrin.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -17,7 +19,7 @@
 #include <random>
 #include <string>
 
-#include "bvh/packet_leaf.h"
+#include "bvh/packet_isa.h"
 #include "math/ray.h"
 #include "ray_triangle/packet.h"
 #include "scene/triangle.h"
@@ -25,6 +27,35 @@
 #include "tests/support/exact_geometry.h"
 #include "tests/support/slow_build.h"
 #include "tests/support/triangle_families.h"
+
+// A leaf's test of four rays at once as the packet walks compile it, for
+// the baseline and for AVX-512: the triangles of `p` against ray `r` in
+// every group of four lanes.
+#define GROUP_HITS_OF_ONE_RAY                                                                                   \
+    unsigned group_hits(const triangle_packet& p, const ray& r, float limit, float(&t)[16]) {                  \
+        using namespace bvh_lanes;                                                                              \
+        const lanes origin[3] = {splat(r.origin.x), splat(r.origin.y), splat(r.origin.z)};                      \
+        const lanes direction[3] = {splat(r.direction.x), splat(r.direction.y), splat(r.direction.z)};          \
+        lanes lane_t = {};                                                                                      \
+        const unsigned mask = bvh_lanes::group_hits(repeated_packet(p), origin, direction, splat(limit), lane_t); \
+        for (int k = 0; k < 16; ++k) t[k] = lane_t[k];                                                          \
+        return mask;                                                                                            \
+    }
+namespace baseline_leaf {
+constexpr packet_isa isa = packet_isa::baseline;
+#include "bvh/packet_lanes.h"
+#include "bvh/packet_leaf.h"
+GROUP_HITS_OF_ONE_RAY
+}  // namespace baseline_leaf
+#pragma GCC push_options
+#pragma GCC target("avx512f,avx512dq,avx512bw,avx512vl")
+namespace avx512_leaf {
+constexpr packet_isa isa = packet_isa::avx512;
+#include "bvh/packet_lanes.h"
+#include "bvh/packet_leaf.h"
+GROUP_HITS_OF_ONE_RAY
+}  // namespace avx512_leaf
+#pragma GCC pop_options
 
 namespace {
 
@@ -219,13 +250,11 @@ tally run_family(const family& f) {
                     alignas(16) float ts[4];
                     _mm_store_ps(ts, t);
                     // And the packet in each group of four lanes, as the
-                    // packet walk tests a leaf against four rays.
-                    using bvh_lanes::splat;
-                    const bvh_lanes::lanes origin[3] = {splat(r.origin.x), splat(r.origin.y), splat(r.origin.z)};
-                    const bvh_lanes::lanes direction[3] = {splat(r.direction.x), splat(r.direction.y), splat(r.direction.z)};
-                    bvh_lanes::lanes group_t = {};
-                    const unsigned group =
-                        bvh_lanes::group_hits(bvh_lanes::repeated_packet(pk), origin, direction, splat(given), group_t);
+                    // packet walks test a leaf against four rays.
+                    float group_t[2][16];
+                    unsigned group[2] = {baseline_leaf::group_hits(pk, r, given, group_t[0]), 0};
+                    const int sets = packet_isa_supported(packet_isa::avx512) ? 2 : 1;
+                    if (sets == 2) group[1] = avx512_leaf::group_hits(pk, r, given, group_t[1]);
                     for (int lane = 0; lane < 16; ++lane) {
                         float e = given;
                         const int want = recent_oracle[lane % 4]->intersect(o, d, e);
@@ -233,10 +262,12 @@ tally run_family(const family& f) {
                         const int got = lane < 4 ? (mask >> lane) & 1 : 0;
                         if (lane < 4 && (got != want || (want && !same_bits(ts[lane], e))))
                             out.fail("a packet lane differs from the description", c, o, d, hits_text(got, ts[lane], want, e));
-                        const int in_group = (group >> lane) & 1;
-                        if (in_group != want || (want && !same_bits(group_t[lane], e)))
-                            out.fail("a lane of four rays' test differs from the description", c, o, d,
-                                     hits_text(in_group, group_t[lane], want, e));
+                        for (int set = 0; set < sets; ++set) {
+                            const int in_group = (group[set] >> lane) & 1;
+                            if (in_group != want || (want && !same_bits(group_t[set][lane], e)))
+                                out.fail("a lane of four rays' test differs from the description", c, o, d,
+                                         hits_text(in_group, group_t[set][lane], want, e));
+                        }
                     }
                 }
             }
