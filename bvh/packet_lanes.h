@@ -1,12 +1,15 @@
 // The sixteen-lane vectors the packet walk works in (packet_walk.h,
 // packet_leaf.h), and their helpers: GCC vector extensions, so that the
 // walk compiles for every instruction set (packet_isa.h). Every operation
-// on a lane is an IEEE one. Part of the packet walk: included by
-// packet_walk.h only, once for each instruction set.
+// on a lane is an IEEE one. Part of the packet walk: included once for
+// each instruction set, inside a namespace that names the set as `isa`
+// (packet_walk.h; the triangle oracle test), after what this includes.
 
 #include <immintrin.h>
 
 #include <cstdint>
+
+#include "bvh/packet_isa.h"
 
 // The lanes' helpers return vectors; they are always inlined, so no call
 // ever passes one, and the ABI GCC warns about is never used.

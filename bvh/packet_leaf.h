@@ -4,8 +4,7 @@
 // limit, so ray j's four lanes answer as its own packet_hits call would,
 // bit for bit. A leaf meets 3 to 4 of a packet's rays on average: one pass
 // here, where packet_hits takes one pass a ray. Part of the packet walk:
-// included by packet_walk.h only, after packet_lanes.h, once for each
-// instruction set.
+// included as packet_lanes.h is, right after it.
 
 #include <cstdint>
 
