@@ -1,7 +1,7 @@
 #pragma once
 
 // The traversal's steps, shared by the walk of one ray (traverse.cpp) and
-// the walk of a packet of rays (traverse_packet.cpp): the slab test, the
+// the walk of a packet of rays (packet_walk.h): the slab test, the
 // ranking of hits, the leaves' tests. Nothing outside bvh/ includes this.
 //
 // A box is entered when the ray's segment (0, best] meets it widened by the
